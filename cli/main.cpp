@@ -1,0 +1,5 @@
+#include <cstdlib>
+
+int main() {
+    return 64;
+}

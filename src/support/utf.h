@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vantle {
+
+// The Unicode replacement character U+FFFD in UTF-8.
+inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+// True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
+[[nodiscard]] bool is_valid_utf8(std::string_view bytes);
+
+// `bytes` with every ill-formed sequence replaced by U+FFFD, one replacement per
+// maximal ill-formed subpart (the WHATWG / Unicode "best practice" rule).
+[[nodiscard]] std::string utf8_lossy(std::string_view bytes);
+
+// UTF-8 to UTF-16; ill-formed input is converted as `utf8_lossy` would first.
+[[nodiscard]] std::u16string utf16_from_utf8(std::string_view utf8);
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+[[nodiscard]] std::string utf8_from_utf16(std::u16string_view utf16);
+
+// The same for the system's wide strings (UTF-16 on Windows, UTF-32 elsewhere).
+[[nodiscard]] std::wstring wide_from_utf8(std::string_view utf8);
+[[nodiscard]] std::string utf8_from_wide(std::wstring_view wide);
+
+// Appends the UTF-8 form of `code_point` (which must be a scalar value).
+void append_utf8(std::string& out, char32_t code_point);
+
+}  // namespace vantle
