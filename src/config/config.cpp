@@ -2,6 +2,8 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -490,11 +492,10 @@ class ConfigParser {
                 if (value.kind != Kind::kInteger && value.kind != Kind::kFloat) {
                     return expected("f64");
                 }
-                double number = 0;
-                const char* first = value.text.data();
-                const char* last = first + value.text.size();
-                const auto [end, error] = std::from_chars(first, last, number);
-                if (error != std::errc() || end != last) {
+                // strtod, not from_chars: libc++ 16 has no floating-point from_chars. The
+                // program never changes the C locale, so the decimal point is '.'.
+                const double number = std::strtod(value.text.c_str(), nullptr);
+                if (!std::isfinite(number)) {
                     return fail("number out of range", at);
                 }
                 config.dim = number;
