@@ -1,5 +1,6 @@
 #include "support/utf.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace vantle {
@@ -150,6 +151,32 @@ std::string utf8_from_utf16(std::u16string_view utf16) {
         }
     }
     return out;
+}
+
+bool is_unicode_white_space(char32_t cp) {
+    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
+           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
+           cp == 0x205F || cp == 0x3000;
+}
+
+std::string_view trim_unicode_white_space(std::string_view text) {
+    std::size_t begin = text.size();
+    std::size_t end = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        char32_t value = 0;
+        const std::size_t used = decode_one(text, pos, value);
+        // A decoded U+FFFD is never white space, so ill-formed bytes are kept.
+        if (!is_unicode_white_space(value)) {
+            begin = std::min(begin, pos);
+            end = pos + used;
+        }
+        pos += used;
+    }
+    if (begin >= end) {
+        return text.substr(0, 0);
+    }
+    return text.substr(begin, end - begin);
 }
 
 std::wstring wide_from_utf8(std::string_view utf8) {

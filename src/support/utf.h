@@ -28,4 +28,11 @@ inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 // Appends the UTF-8 form of `code_point` (which must be a scalar value).
 void append_utf8(std::string& out, char32_t code_point);
 
+// Whether `code_point` has the Unicode White_Space property.
+[[nodiscard]] bool is_unicode_white_space(char32_t code_point);
+
+// `text` without leading and trailing Unicode white space. Ill-formed bytes are
+// never white space, so they stay.
+[[nodiscard]] std::string_view trim_unicode_white_space(std::string_view text);
+
 }  // namespace vantle
