@@ -1,0 +1,133 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <string>
+
+#include "support/files.h"
+#include "support/os_error.h"
+#include "support/paths.h"
+
+namespace vantle {
+
+namespace {
+
+// A file descriptor closed on every path; `close()` reports the result of the
+// final close, which is where some file systems report a failed write.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    [[nodiscard]] int get() const { return fd_; }
+    [[nodiscard]] bool valid() const { return fd_ >= 0; }
+    [[nodiscard]] bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+CliError write_failure(const std::filesystem::path& path, const std::string& cause) {
+    return CliError::failed("could not write " + path_to_utf8(path) + ": " + cause);
+}
+
+bool write_all(int fd, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (written == 0) {
+            errno = EIO;
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// Makes the rename itself durable. A directory that cannot be opened or synced
+// (some file systems refuse) does not undo a write that has already happened.
+void sync_directory_of(const std::filesystem::path& path) {
+    std::filesystem::path directory = path.parent_path();
+    if (directory.empty()) {
+        directory = ".";
+    }
+    FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid()) {
+        ::fsync(fd.get());
+    }
+}
+
+// Writes, flushes and closes a fresh temporary; returns the system's text on failure.
+std::optional<std::string> write_temporary(const std::filesystem::path& temporary,
+                                           std::span<const std::uint8_t> bytes) {
+    // A file or link planted at the temporary name is removed rather than opened:
+    // O_EXCL refuses anything that still stands there, links included.
+    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+        return last_os_error_text();
+    }
+    FileDescriptor fd(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!fd.valid()) {
+        return last_os_error_text();
+    }
+    if (!write_all(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
+        return last_os_error_text();
+    }
+    if (!fd.close()) {
+        return last_os_error_text();
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+CliStatus write_file_atomically(const std::filesystem::path& path,
+                                std::span<const std::uint8_t> bytes) {
+    const std::filesystem::path temporary = temporary_path(path);
+    std::optional<std::string> failure = write_temporary(temporary, bytes);
+    if (!failure && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        failure = last_os_error_text();
+    }
+    if (failure) {
+        remove_file_quietly(temporary);
+        return std::unexpected(write_failure(path, *failure));
+    }
+    sync_directory_of(path);
+    return {};
+}
+
+CliStatus replace_file(const std::filesystem::path& from, const std::filesystem::path& to) {
+    {
+        FileDescriptor fd(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd.valid() || ::fsync(fd.get()) != 0) {
+            return std::unexpected(write_failure(to, last_os_error_text()));
+        }
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return std::unexpected(write_failure(to, last_os_error_text()));
+    }
+    sync_directory_of(to);
+    return {};
+}
+
+void remove_file_quietly(const std::filesystem::path& path) {
+    ::unlink(path.c_str());
+}
+
+}  // namespace vantle
