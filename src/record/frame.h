@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/records.h"
 #include "support/cli_error.h"
 
 namespace vantle {
@@ -20,6 +21,15 @@ struct Frame {
 };
 
 using FrameHandle = std::shared_ptr<const Frame>;
+
+// The picture as RGBA with every alpha set to 255 (captured alpha means nothing
+// outside the compositor). A frame whose buffer is shorter than its size is an
+// internal fault and aborts the program.
+[[nodiscard]] RgbaImage to_rgba(const Frame& frame);
+
+// Aborts the program when `frame` breaks the buffer-size invariant; every copy
+// out of a frame runs this first.
+void check_frame_buffer(const Frame& frame);
 
 // A live capture made by Platform::start_recording_source. Destroying it stops
 // the capture. All members are safe to call while the capture publishes frames.

@@ -1,0 +1,11 @@
+#include <unistd.h>
+
+#include "record/process_id.h"
+
+namespace vantle {
+
+std::uint32_t current_process_id() {
+    return static_cast<std::uint32_t>(::getpid());
+}
+
+}  // namespace vantle

@@ -1,0 +1,173 @@
+#include "record/recorder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace vantle {
+
+namespace {
+
+constexpr std::uint32_t kOpaqueBlack = 0xFF000000;  // B, G, R = 0, A = 255 in little-endian order
+
+CliError too_small(const Frame& frame) {
+    return CliError::failed("a " + std::to_string(frame.width) + "x" +
+                            std::to_string(frame.height) + " picture is too small to record");
+}
+
+bool is_too_small(const Frame& frame) {
+    return frame.width < 2 || frame.height < 2;
+}
+
+class Canvas {
+  public:
+    Canvas(std::uint32_t width, std::uint32_t height)
+        : width_(width), height_(height), pixels_(std::size_t{width} * height * 4) {}
+
+    void fill_black() {
+        for (std::size_t i = 0; i < pixels_.size(); i += 4) {
+            std::memcpy(&pixels_[i], &kOpaqueBlack, 4);
+        }
+    }
+
+    // Top-left anchored: a larger frame loses its right columns and bottom rows.
+    void copy_in(const Frame& frame) {
+        check_frame_buffer(frame);
+        const std::uint32_t rows = std::min(frame.height, height_);
+        const std::size_t row_bytes = std::size_t{std::min(frame.width, width_)} * 4;
+        const std::size_t source_stride = std::size_t{frame.width} * 4;
+        const std::size_t canvas_stride = std::size_t{width_} * 4;
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            std::memcpy(pixels_.data() + r * canvas_stride, frame.pixels.data() + r * source_stride,
+                        row_bytes);
+        }
+    }
+
+    [[nodiscard]] bool covers(const Frame& frame) const {
+        return frame.width >= width_ && frame.height >= height_;
+    }
+    [[nodiscard]] const std::uint8_t* data() const { return pixels_.data(); }
+    [[nodiscard]] std::size_t size() const { return pixels_.size(); }
+
+  private:
+    std::uint32_t width_;
+    std::uint32_t height_;
+    std::vector<std::uint8_t> pixels_;
+};
+
+}  // namespace
+
+std::optional<std::uint64_t> max_frames_for(std::uint32_t fps, std::optional<double> max_seconds) {
+    if (!max_seconds) {
+        return std::nullopt;
+    }
+    const double rounded = std::round(static_cast<double>(fps) * *max_seconds);
+    std::uint64_t frames = 0;
+    if (std::isnan(rounded) || rounded <= 0) {
+        frames = 0;
+    } else if (rounded >= 18446744073709551616.0) {  // 2^64
+        frames = std::numeric_limits<std::uint64_t>::max();
+    } else {
+        frames = static_cast<std::uint64_t>(rounded);
+    }
+    return std::max<std::uint64_t>(frames, 1);
+}
+
+CliResult<FrameLoopOutcome> run_frame_loop(FrameSource& source, VideoEncoder& encoder,
+                                           FrameHandle first_frame, std::uint32_t fps,
+                                           std::optional<std::uint64_t> max_frames,
+                                           const StopCheck& stop_check, FrameClock& clock) {
+    if (!first_frame) {
+        return std::unexpected(
+            CliError::failed("no frame arrived within 3 seconds; nothing was recorded"));
+    }
+    if (is_too_small(*first_frame)) {
+        return std::unexpected(too_small(*first_frame));
+    }
+    Canvas canvas(first_frame->width & ~1U, first_frame->height & ~1U);
+    canvas.copy_in(*first_frame);
+    FrameHandle current = std::move(first_frame);
+
+    const std::uint32_t rate = std::max<std::uint32_t>(fps, 1);
+    const std::uint64_t period_ns = 1'000'000'000ULL / rate;
+    std::uint64_t i = 0;
+    for (;;) {
+        if (FrameHandle latest = source.latest_frame(); latest && latest != current) {
+            if (!canvas.covers(*latest)) {
+                canvas.fill_black();
+            }
+            canvas.copy_in(*latest);
+            current = std::move(latest);
+        }
+        if (auto written = encoder.write_frame(canvas.data(), canvas.size(), i); !written) {
+            return std::unexpected(std::move(written.error()));
+        }
+        ++i;
+        if (max_frames && i >= *max_frames) {
+            break;
+        }
+        if (stop_check && stop_check()) {
+            break;
+        }
+        if (source.has_ended()) {
+            break;
+        }
+        clock.sleep_until(std::chrono::nanoseconds(static_cast<std::int64_t>(i * period_ns)));
+    }
+    return FrameLoopOutcome{i, static_cast<double>(i) / static_cast<double>(rate)};
+}
+
+CliResult<RecordOutcome> run_recording(Platform& platform, const RecordTarget& target,
+                                       const RecordOptions& options,
+                                       const std::filesystem::path& path, const RecordingId& id,
+                                       const OnStarted& on_started, const StopCheck& stop_check,
+                                       FrameClock& clock) {
+    auto started_source = platform.start_recording_source(target, options.cursor);
+    if (!started_source) {
+        return std::unexpected(std::move(started_source.error()));
+    }
+    std::unique_ptr<FrameSource> source = std::move(*started_source);
+
+    FrameHandle first = source->wait_first_frame(kFirstFrameTimeout);
+    if (!first) {
+        return std::unexpected(
+            CliError::failed("no frame arrived within 3 seconds; nothing was recorded"));
+    }
+    if (is_too_small(*first)) {
+        return std::unexpected(too_small(*first));
+    }
+    const std::uint32_t width = first->width & ~1U;
+    const std::uint32_t height = first->height & ~1U;
+    auto opened = platform.open_encoder(path, width, height, options.fps);
+    if (!opened) {
+        first.reset();
+        source.reset();
+        return std::unexpected(std::move(opened.error()));
+    }
+    std::unique_ptr<VideoEncoder> encoder = std::move(*opened);
+
+    if (on_started) {
+        on_started(id);
+    }
+    auto looped =
+        run_frame_loop(*source, *encoder, std::move(first), options.fps,
+                       max_frames_for(options.fps, options.max_seconds), stop_check, clock);
+    // Stop the capture first: finishing the file can take a while, and the
+    // capture's threads should not go on delivering pictures nobody reads.
+    source.reset();
+    auto finished = encoder->finish();
+    encoder.reset();
+
+    if (!looped) {
+        return std::unexpected(std::move(looped.error()));
+    }
+    if (!finished) {
+        return std::unexpected(std::move(finished.error()));
+    }
+    return RecordOutcome{looped->frames, looped->seconds, width, height};
+}
+
+}  // namespace vantle
