@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/x11/ffmpeg_encoder.h"
+#include "x11/process_output.h"
+
+namespace vantle::x11 {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FfmpegEncoderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("vantle-encoder-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // A BGRA canvas of one colour per frame so that each frame differs.
+    static std::vector<std::uint8_t> canvas(std::uint32_t w, std::uint32_t h, std::uint8_t shade) {
+        std::vector<std::uint8_t> pixels(std::size_t{w} * h * 4);
+        for (std::size_t i = 0; i < pixels.size(); i += 4) {
+            pixels[i] = shade;
+            pixels[i + 1] = static_cast<std::uint8_t>(255 - shade);
+            pixels[i + 2] = 64;
+            pixels[i + 3] = 255;
+        }
+        return pixels;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(FfmpegEncoderTest, WritesAnMp4ThatFfprobeReadsWithEveryFrameAtItsTime) {
+    const fs::path file = dir_ / "out.mp4";
+    auto encoder = open_ffmpeg_encoder(file, 96, 64, 30);
+    ASSERT_TRUE(encoder) << encoder.error().render();
+    for (std::uint64_t i = 0; i < 60; ++i) {
+        const auto pixels = canvas(96, 64, static_cast<std::uint8_t>(i * 4));
+        ASSERT_TRUE((*encoder)->write_frame(pixels.data(), pixels.size(), i));
+    }
+    ASSERT_TRUE((*encoder)->finish());
+    EXPECT_TRUE((*encoder)->finish()) << "a second finish does nothing";
+    const auto pixels = canvas(96, 64, 0);
+    const auto late = (*encoder)->write_frame(pixels.data(), pixels.size(), 60);
+    ASSERT_FALSE(late);
+    EXPECT_EQ(late.error().message, "the file is already closed");
+
+    const VideoProbe probe = probe_video(file);
+    EXPECT_EQ(probe.codec, "h264");
+    EXPECT_EQ(probe.width, 96u);
+    EXPECT_EQ(probe.height, 64u);
+    EXPECT_EQ(probe.frames, 60u);
+    EXPECT_EQ(probe.frame_rate, "30/1");
+    EXPECT_DOUBLE_EQ(probe.duration, 2.0);
+    EXPECT_DOUBLE_EQ(probe.start_time, 0.0);
+}
+
+TEST_F(FfmpegEncoderTest, RefusesOddSizesAndWrongPictureLengths) {
+    const fs::path file = dir_ / "odd.mp4";
+    auto odd = open_ffmpeg_encoder(file, 1921, 1080, 30);
+    ASSERT_FALSE(odd);
+    EXPECT_EQ(odd.error().render(), "H.264 needs even dimensions, not 1921x1080");
+    EXPECT_FALSE(fs::exists(file));
+
+    auto encoder = open_ffmpeg_encoder(file, 4, 4, 1);
+    ASSERT_TRUE(encoder) << encoder.error().render();
+    const auto pixels = canvas(4, 4, 9);
+    const auto short_write = (*encoder)->write_frame(pixels.data(), pixels.size() - 1, 0);
+    ASSERT_FALSE(short_write);
+    EXPECT_EQ(short_write.error().message, "a frame of 63 bytes for a 64-byte canvas");
+    ASSERT_TRUE((*encoder)->write_frame(pixels.data(), pixels.size(), 0));
+    ASSERT_TRUE((*encoder)->finish());
+    EXPECT_EQ(probe_video(file).frames, 1u);
+}
+
+TEST_F(FfmpegEncoderTest, FallsBackPastEncodersThatRefuseAndReportsOnlyTheLast) {
+    const fs::path file = dir_ / "fallback.mp4";
+    {
+        const std::string_view order[] = {"h264_nvenc", "no_such_encoder", "libx264"};
+        auto encoder = open_ffmpeg_encoder(file, 16, 16, 10, order);
+        ASSERT_TRUE(encoder) << encoder.error().render();
+        const auto pixels = canvas(16, 16, 1);
+        ASSERT_TRUE((*encoder)->write_frame(pixels.data(), pixels.size(), 0));
+        ASSERT_TRUE((*encoder)->finish());
+        EXPECT_EQ(probe_video(file).codec, "h264");
+    }
+    {
+        const std::string_view order[] = {"h264_nvenc", "no_such_encoder"};
+        auto encoder = open_ffmpeg_encoder(file, 16, 16, 10, order);
+        ASSERT_FALSE(encoder);
+        EXPECT_EQ(encoder.error().render(),
+                  "the H.264 encoder refused 16x16 at 10 fps: no_such_encoder is not in this "
+                  "FFmpeg build");
+        EXPECT_FALSE(fs::exists(file)) << "a refused attempt leaves no file behind";
+    }
+}
+
+TEST_F(FfmpegEncoderTest, AnUnfinishedEncoderLeavesNoPlayableFile) {
+    const fs::path file = dir_ / "unfinished.mp4";
+    {
+        auto encoder = open_ffmpeg_encoder(file, 16, 16, 10);
+        ASSERT_TRUE(encoder);
+        const auto pixels = canvas(16, 16, 1);
+        ASSERT_TRUE((*encoder)->write_frame(pixels.data(), pixels.size(), 0));
+    }
+    EXPECT_EQ(probe_video(file).frames, 0u);
+}
+
+}  // namespace
+}  // namespace vantle::x11

@@ -1,0 +1,73 @@
+#include "x11/process_output.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+namespace vantle::x11 {
+
+CommandOutput run_command(const std::vector<std::string>& argv) {
+    CommandOutput result;
+    int pipe_fds[2];
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
+        return result;
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null_fd = ::open("/dev/null", O_RDONLY);
+        ::dup2(null_fd, 0);
+        ::dup2(pipe_fds[1], 1);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(pipe_fds[1]);
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(pipe_fds[0], buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        result.out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipe_fds[0]);
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+        result.status = WEXITSTATUS(status);
+    }
+    return result;
+}
+
+VideoProbe probe_video(const std::filesystem::path& file) {
+    VideoProbe probe;
+    const CommandOutput out = run_command(
+        {"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+         "stream=codec_name,width,height,nb_read_frames,r_frame_rate,start_time:format=duration",
+         "-of", "json", file.string()});
+    if (out.status != 0) {
+        return probe;
+    }
+    const nlohmann::json doc = nlohmann::json::parse(out.out, nullptr, false);
+    if (doc.is_discarded() || !doc.contains("streams") || doc["streams"].empty()) {
+        return probe;
+    }
+    const nlohmann::json& s = doc["streams"][0];
+    probe.codec = s.value("codec_name", "");
+    probe.width = s.value("width", 0u);
+    probe.height = s.value("height", 0u);
+    probe.frames = std::stoull(s.value("nb_read_frames", "0"));
+    probe.frame_rate = s.value("r_frame_rate", "");
+    probe.start_time = std::stod(s.value("start_time", "-1"));
+    if (doc.contains("format")) {
+        probe.duration = std::stod(doc["format"].value("duration", "0"));
+    }
+    return probe;
+}
+
+}  // namespace vantle::x11
