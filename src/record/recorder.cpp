@@ -11,7 +11,7 @@ namespace vantle {
 
 namespace {
 
-constexpr std::uint32_t kOpaqueBlack = 0xFF000000;  // B, G, R = 0, A = 255 in little-endian order
+constexpr std::uint8_t kOpaqueBlack[4] = {0, 0, 0, 255};  // blue, green, red, alpha
 
 CliError too_small(const Frame& frame) {
     return CliError::failed("a " + std::to_string(frame.width) + "x" +
@@ -29,7 +29,7 @@ class Canvas {
 
     void fill_black() {
         for (std::size_t i = 0; i < pixels_.size(); i += 4) {
-            std::memcpy(&pixels_[i], &kOpaqueBlack, 4);
+            std::memcpy(&pixels_[i], kOpaqueBlack, 4);
         }
     }
 
