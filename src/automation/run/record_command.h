@@ -8,8 +8,12 @@
 
 namespace vantle {
 
-// The runner's `record` branch: records until stopped, announcing the start and
-// printing the result itself, and returns the status.
+// The runner's `record` branch. Draws the recording's id, opens its stop
+// rendezvous, takes interrupts, announces the start (the started event on `out`
+// with --json, and always a line on `err`), records, prints the result (the
+// record result object with --json, else the absolute path) or the failure,
+// and only then signals done, so a `record --stop` in another process returns
+// after the result is out. Returns the status.
 [[nodiscard]] std::uint32_t run_record_command(const Record& command, const PlatformPtr& platform,
                                                Writer& out, Writer& err);
 

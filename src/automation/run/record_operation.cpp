@@ -1,0 +1,91 @@
+#include "automation/run/record_operation.h"
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+#include <variant>
+
+#include "support/files.h"
+#include "support/paths.h"
+
+namespace vantle {
+
+namespace {
+
+// Long enough for a window to finish its restore animation and draw itself.
+constexpr std::chrono::milliseconds kRestoreSettle{350};
+
+// The window to minimize again afterwards, when the recording has to restore one.
+std::optional<WindowInfo> window_to_restore(const ResolvedRecordTarget& target) {
+    if (const auto* window = std::get_if<RecordWindow>(&target.record);
+        window != nullptr && window->window.minimized) {
+        return window->window;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+CliResult<RecordResult> run_record(Platform& platform, const RecordRequest& request,
+                                   const RecordingId& id, const OnStarted& on_started,
+                                   const StopCheck& stop_check, FrameClock& clock) {
+    auto target =
+        resolve_record_target(platform, request.target, request.allow_desktop, request.restore);
+    if (!target) {
+        return std::unexpected(std::move(target.error()));
+    }
+    auto absolute = absolute_path(request.out);
+    if (!absolute) {
+        return std::unexpected(std::move(absolute.error()));
+    }
+    const std::filesystem::path tmp = temporary_path(*absolute);
+
+    const std::optional<WindowInfo> restored = window_to_restore(*target);
+    if (restored) {
+        if (auto shown = platform.restore_window(*restored); !shown) {
+            return std::unexpected(std::move(shown.error()));
+        }
+        std::this_thread::sleep_for(kRestoreSettle);
+    }
+
+    // A stale temporary, or a link planted under its name, must not be written through.
+    remove_file_quietly(tmp);
+    const RecordOptions options{request.fps, request.max_seconds, request.cursor};
+    auto recorded =
+        run_recording(platform, target->record, options, tmp, id, on_started, stop_check, clock);
+    CliStatus placed;
+    if (recorded) {
+        placed = replace_file(tmp, *absolute);
+    }
+    if (restored) {
+        platform.minimize_window(*restored);
+    }
+    if (!recorded || !placed) {
+        remove_file_quietly(tmp);
+        return std::unexpected(recorded ? std::move(placed.error()) : std::move(recorded.error()));
+    }
+    return RecordResult{
+        *absolute, recorded->width,   recorded->height, describe_target(target->resolved),
+        id,        recorded->seconds, recorded->frames};
+}
+
+nlohmann::json record_result_json(const RecordResult& result) {
+    nlohmann::json json = {
+        {"frames", result.frames},
+        {"height", result.height},
+        {"id", result.id},
+        {"path", path_to_utf8(result.path)},
+        // A double keeps the ".0" of whole values (2.0, not 2).
+        {"seconds", std::round(result.seconds * 1000.0) / 1000.0},
+        {"target", target_json(result.target)},
+        {"width", result.width},
+    };
+    json["monitor"] = result.target.monitor ? nlohmann::json(*result.target.monitor) : nullptr;
+    return json;
+}
+
+nlohmann::json started_event_json(const RecordingId& id) {
+    return nlohmann::json{{"event", "started"}, {"id", id}};
+}
+
+}  // namespace vantle
