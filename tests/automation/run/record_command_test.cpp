@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "automation/run/record_command.h"
+#include "automation/run/record_stop_command.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_recording.h"
 
@@ -55,7 +56,7 @@ struct CommandFixture {
     std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>();
     ScriptedFrameSource::Script source_script;
     RecordingEncoder::Script encoder_script;
-    RecordRequest request;
+    Record request;
     fs::path dir;
     WatchedWriter out;
     WatchedWriter err;
@@ -68,7 +69,7 @@ struct CommandFixture {
         fs::create_directories(dir);
         source_script.first = solid_frame(64, 48, 0xFF336699);
         encoder_script.keep_pixels = false;
-        request.out = dir / "clip.mp4";
+        request.out = (dir / "clip.mp4").string();
         request.target = WindowTarget{"Untitled - Notepad", std::nullopt};
         request.fps = 10;
         request.max_seconds = 0.2;
@@ -86,7 +87,10 @@ struct CommandFixture {
     }
     ~CommandFixture() { fs::remove_all(dir); }
 
-    std::uint32_t run(bool json) { return run_record_command(*platform, request, json, out, err); }
+    std::uint32_t run(bool json) {
+        request.json = json;
+        return run_record_command(request, platform, out, err);
+    }
 };
 
 const std::regex kId("recording started, id ([0-9]+-[0-9]+);");
@@ -141,7 +145,8 @@ TEST(RecordCommand, AStopReturnsOnlyAfterTheResultIsPrinted) {
 
     WatchedWriter stop_out;
     WatchedWriter stop_err;
-    EXPECT_EQ(run_record_stop_command(id, true, stop_out, stop_err), 0U) << stop_err.text();
+    EXPECT_EQ(run_record_stop_command(RecordStop{id, true}, stop_out, stop_err), 0U)
+        << stop_err.text();
     // The recorder's result line is out before the stopper hears that it is done.
     const std::string printed = fixture.out.text();
     EXPECT_NE(printed.find("\"frames\":"), std::string::npos) << printed;
@@ -153,7 +158,7 @@ TEST(RecordCommand, AStopReturnsOnlyAfterTheResultIsPrinted) {
 TEST(RecordStopCommand, AnUnknownRecordingIsRefusedWithoutOutput) {
     WatchedWriter out;
     WatchedWriter err;
-    EXPECT_EQ(run_record_stop_command("1234-1", true, out, err), 2U);
+    EXPECT_EQ(run_record_stop_command(RecordStop{"1234-1", true}, out, err), 2U);
     EXPECT_EQ(out.text(), "");
     EXPECT_EQ(err.text(), "vantle: no recording 1234-1 is running\n");
 }
