@@ -66,7 +66,7 @@ void run_ticks(benchmark::State& state, bool new_picture_each_tick) {
         auto outcome = run_frame_loop(source, encoder, a, 30, kTicks, never, clock);
         benchmark::DoNotOptimize(outcome);
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kTicks));
+    state.SetItemsProcessed(state.iterations() * static_cast<benchmark::IterationCount>(kTicks));
     state.SetLabel("items = ticks; canvas set-up amortised over 240 ticks");
 }
 
