@@ -48,4 +48,15 @@ std::uint32_t run_front_door(std::vector<OsString> arguments, bool console_build
     return status;
 }
 
+std::uint32_t run_console_entry(std::vector<OsString> arguments,
+                                const PlatformFactory& platform_factory) {
+    if (arguments.empty()) {
+        std::string text(usage_text());
+        text += '\n';
+        (void)standard_error().write(text);
+        return to_status(ExitCode::kUsage);
+    }
+    return run_front_door(std::move(arguments), true, platform_factory);
+}
+
 }  // namespace vantle

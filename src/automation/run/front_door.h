@@ -23,6 +23,12 @@ using PlatformFactory = std::function<PlatformPtr()>;
 [[nodiscard]] std::uint32_t run_front_door(std::vector<OsString> arguments, bool console_build,
                                            const PlatformFactory& platform_factory = make_platform);
 
+// The console executable's process entry after it has collected `arguments`:
+// with none, the usage text on standard error and 64, and nothing of the front
+// door runs; otherwise the front door of the console build.
+[[nodiscard]] std::uint32_t run_console_entry(
+    std::vector<OsString> arguments, const PlatformFactory& platform_factory = make_platform);
+
 // The warning the windowed build prints once it has attached to a terminal.
 inline constexpr std::string_view kWindowedBuildWarning =
     "vantle: vantle.exe is a windowed program, so this terminal did not wait for it; use "

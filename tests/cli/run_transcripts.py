@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""Runs command-line transcripts against a built vantle program.
+
+A transcript file is JSON: {"cases": [case, ...]}. A case holds
+  "name"      what it shows
+  "args"      the arguments after the program name; a lone surrogate escape
+              such as "\\udcff" stands for that raw byte (0xFF), so ill-formed
+              UTF-8 arguments can be written down
+  "desktop"   optional: a scripted desktop (an object, or a file name relative
+              to the transcript) handed to the fake program through
+              VANTLE_FAKE_DESKTOP
+  "stdout", "stderr"
+              the exact expected bytes, as a string or a list of strings that
+              are joined; {"file": name} reads them from a file beside the
+              transcript; absent means empty
+  "usage_error"
+              shorthand for a grammar error: stderr is "vantle: <message>",
+              an empty line and the usage text (usage.txt), stdout is empty
+              and the status 64
+  "status"    the expected exit status
+  "stdout_closed"
+              optional: true runs the program with a standard output whose
+              reader has gone, so every write to it fails; stdout is then
+              not compared
+  "calls"     optional: the platform calls the fake program must have made,
+              in order (read back through VANTLE_FAKE_CALLS)
+
+Usage: run_transcripts.py --binary PATH [--wrapper CMD] FILE...
+--wrapper runs the binary through another program (for example wine).
+"""
+
+import argparse
+import json
+import os
+import shlex
+import subprocess
+import sys
+import tempfile
+
+
+def encode(text):
+    return text.encode("utf-8", "surrogateescape")
+
+
+def expected_bytes(value, base):
+    if value is None:
+        return b""
+    if isinstance(value, dict):
+        with open(os.path.join(base, value["file"]), "rb") as handle:
+            return handle.read()
+    if isinstance(value, list):
+        value = "".join(value)
+    return encode(value)
+
+
+def show(data):
+    return repr(data)[1:]
+
+
+def first_difference(a, b):
+    for i, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            return i
+    return min(len(a), len(b))
+
+
+def run_case(case, base, binary, wrapper, workdir):
+    env = dict(os.environ)
+    env.pop("VANTLE_FAKE_DESKTOP", None)
+    env.pop("VANTLE_FAKE_CALLS", None)
+    desktop = case.get("desktop")
+    if isinstance(desktop, dict):
+        path = os.path.join(workdir, "desktop.json")
+        with open(path, "w", encoding="utf-8") as handle:
+            json.dump(desktop, handle)
+        env["VANTLE_FAKE_DESKTOP"] = path
+    elif isinstance(desktop, str):
+        env["VANTLE_FAKE_DESKTOP"] = os.path.join(base, desktop)
+    calls_path = os.path.join(workdir, "calls.txt")
+    if os.path.exists(calls_path):
+        os.remove(calls_path)
+    if "calls" in case:
+        env["VANTLE_FAKE_CALLS"] = calls_path
+
+    if "usage_error" in case:
+        with open(os.path.join(base, "usage.txt"), "rb") as handle:
+            usage = handle.read()
+        want_out = b""
+        want_err = b"vantle: " + encode(case["usage_error"]) + b"\n\n" + usage
+        want_status = 64
+    else:
+        want_out = expected_bytes(case.get("stdout"), base)
+        want_err = expected_bytes(case.get("stderr"), base)
+        want_status = case["status"]
+
+    argv = wrapper + [binary] + [encode(a) for a in case["args"]]
+    if case.get("stdout_closed"):
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            result = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=writer,
+                                    stderr=subprocess.PIPE, env=env, cwd=workdir, timeout=60)
+        finally:
+            os.close(writer)
+        result.stdout = want_out
+    else:
+        result = subprocess.run(argv, stdin=subprocess.DEVNULL, capture_output=True, env=env,
+                                cwd=workdir, timeout=60)
+
+    problems = []
+    if result.returncode != want_status:
+        problems.append(f"exit status {result.returncode}, expected {want_status}")
+    for stream, got, want in (("stdout", result.stdout, want_out),
+                              ("stderr", result.stderr, want_err)):
+        if got != want:
+            at = first_difference(got, want)
+            problems.append(f"{stream} differs at byte {at}:\n"
+                            f"      got      {show(got)}\n"
+                            f"      expected {show(want)}")
+    if "calls" in case:
+        try:
+            with open(calls_path, encoding="utf-8") as handle:
+                calls = handle.read().splitlines()
+        except FileNotFoundError:
+            calls = None
+        if calls != case["calls"]:
+            problems.append(f"platform calls {calls}, expected {case['calls']}")
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--wrapper", default="")
+    parser.add_argument("files", nargs="+")
+    options = parser.parse_args()
+    binary = os.path.abspath(options.binary)
+    wrapper = shlex.split(options.wrapper)
+
+    failures = 0
+    count = 0
+    with tempfile.TemporaryDirectory(prefix="vantle-transcripts-") as workdir:
+        for file in options.files:
+            base = os.path.dirname(os.path.abspath(file))
+            with open(file, encoding="utf-8") as handle:
+                cases = json.load(handle)["cases"]
+            for case in cases:
+                count += 1
+                problems = run_case(case, base, binary, wrapper, workdir)
+                label = f"{os.path.basename(file)}: {case['name']}"
+                if problems:
+                    failures += 1
+                    print(f"FAIL {label}")
+                    for problem in problems:
+                        print(f"    {problem}")
+                else:
+                    print(f"ok   {label}")
+    print(f"{count - failures} of {count} transcripts passed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
