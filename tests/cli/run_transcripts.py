@@ -30,6 +30,7 @@ Usage: run_transcripts.py --binary PATH [--wrapper CMD] FILE...
 """
 
 import argparse
+import concurrent.futures
 import json
 import os
 import shlex
@@ -137,24 +138,31 @@ def main():
     binary = os.path.abspath(options.binary)
     wrapper = shlex.split(options.wrapper)
 
+    jobs = []
+    for file in options.files:
+        base = os.path.dirname(os.path.abspath(file))
+        with open(file, encoding="utf-8") as handle:
+            for case in json.load(handle)["cases"]:
+                jobs.append((f"{os.path.basename(file)}: {case['name']}", case, base))
+
+    def run_one(job):
+        label, case, base = job
+        with tempfile.TemporaryDirectory(prefix="vantle-transcript-") as workdir:
+            return label, run_case(case, base, binary, wrapper, workdir)
+
+    # Each case has its own folder, so they run side by side; the report keeps
+    # the order of the files.
     failures = 0
-    count = 0
-    with tempfile.TemporaryDirectory(prefix="vantle-transcripts-") as workdir:
-        for file in options.files:
-            base = os.path.dirname(os.path.abspath(file))
-            with open(file, encoding="utf-8") as handle:
-                cases = json.load(handle)["cases"]
-            for case in cases:
-                count += 1
-                problems = run_case(case, base, binary, wrapper, workdir)
-                label = f"{os.path.basename(file)}: {case['name']}"
-                if problems:
-                    failures += 1
-                    print(f"FAIL {label}")
-                    for problem in problems:
-                        print(f"    {problem}")
-                else:
-                    print(f"ok   {label}")
+    count = len(jobs)
+    with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
+        for label, problems in pool.map(run_one, jobs):
+            if problems:
+                failures += 1
+                print(f"FAIL {label}")
+                for problem in problems:
+                    print(f"    {problem}")
+            else:
+                print(f"ok   {label}")
     print(f"{count - failures} of {count} transcripts passed")
     return 1 if failures else 0
 
