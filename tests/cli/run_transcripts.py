@@ -24,6 +24,13 @@ A transcript file is JSON: {"cases": [case, ...]}. A case holds
               not compared
   "calls"     optional: the platform calls the fake program must have made,
               in order (read back through VANTLE_FAKE_CALLS)
+  "files"     optional: the files the case's folder must hold afterwards (the
+              scripted desktop and the calls file aside), each mapped to {} or
+              to the "width" and "height" of the PNG it must be; anything else,
+              a leftover "<name>.vantle-tmp" included, fails the case
+
+"{workdir}" in an expected stdout or stderr stands for the case's folder, the
+program's current directory, so absolute paths can be written down.
 
 Usage: run_transcripts.py --binary PATH [--wrapper CMD] FILE...
 --wrapper runs the binary through another program (for example wine).
@@ -37,6 +44,7 @@ import shlex
 import subprocess
 import sys
 import tempfile
+import zlib
 
 
 def encode(text):
@@ -65,6 +73,55 @@ def first_difference(a, b):
     return min(len(a), len(b))
 
 
+def png_problem(path, want):
+    """Checks that `path` is a whole 8-bit RGBA PNG of the wanted size."""
+    with open(path, "rb") as handle:
+        data = handle.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        return "no PNG signature"
+    pos = 8
+    header = None
+    idat = b""
+    ended = False
+    while pos + 8 <= len(data):
+        length = int.from_bytes(data[pos:pos + 4], "big")
+        kind = data[pos + 4:pos + 8]
+        body = data[pos + 8:pos + 8 + length]
+        crc = int.from_bytes(data[pos + 8 + length:pos + 12 + length], "big")
+        if len(body) != length or zlib.crc32(kind + body) != crc:
+            return f"chunk {kind!r} is cut short or has a wrong CRC"
+        if kind == b"IHDR":
+            header = body
+        elif kind == b"IDAT":
+            idat += body
+        elif kind == b"IEND":
+            ended = pos + 12 + length == len(data)
+        pos += 12 + length
+    if header is None or not ended:
+        return "no IHDR or no final IEND"
+    width = int.from_bytes(header[0:4], "big")
+    height = int.from_bytes(header[4:8], "big")
+    if (width, height) != (want["width"], want["height"]) or header[8:13] != b"\x08\x06\x00\x00\x00":
+        return f"IHDR {width}x{height} {header[8:13].hex()}, expected {want['width']}x{want['height']} 8-bit RGBA"
+    if len(zlib.decompress(idat)) != height * (1 + 4 * width):
+        return "the image data does not hold every row"
+    return None
+
+
+def files_problems(case, workdir):
+    want = case["files"]
+    got = sorted(name for name in os.listdir(workdir) if name not in ("desktop.json", "calls.txt"))
+    if got != sorted(want):
+        return [f"files {got}, expected {sorted(want)}"]
+    problems = []
+    for name, picture in want.items():
+        if picture:
+            problem = png_problem(os.path.join(workdir, name), picture)
+            if problem:
+                problems.append(f"{name}: {problem}")
+    return problems
+
+
 def run_case(case, base, binary, wrapper, workdir):
     env = dict(os.environ)
     env.pop("VANTLE_FAKE_DESKTOP", None)
@@ -90,8 +147,9 @@ def run_case(case, base, binary, wrapper, workdir):
         want_err = b"vantle: " + encode(case["usage_error"]) + b"\n\n" + usage
         want_status = 64
     else:
-        want_out = expected_bytes(case.get("stdout"), base)
-        want_err = expected_bytes(case.get("stderr"), base)
+        folder = encode(os.path.realpath(workdir))
+        want_out = expected_bytes(case.get("stdout"), base).replace(b"{workdir}", folder)
+        want_err = expected_bytes(case.get("stderr"), base).replace(b"{workdir}", folder)
         want_status = case["status"]
 
     argv = wrapper + [binary] + [encode(a) for a in case["args"]]
@@ -126,6 +184,8 @@ def run_case(case, base, binary, wrapper, workdir):
             calls = None
         if calls != case["calls"]:
             problems.append(f"platform calls {calls}, expected {case['calls']}")
+    if "files" in case:
+        problems += files_problems(case, workdir)
     return problems
 
 
