@@ -1,0 +1,409 @@
+#include "platform/x11/capture_x11.h"
+
+#include <poll.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <xcb/composite.h>
+#include <xcb/damage.h>
+#include <xcb/shm.h>
+#include <xcb/xfixes.h>
+
+#include <cstring>
+#include <utility>
+
+#include "capture/pointer_overlay.h"
+#include "platform/x11/event_wait.h"
+
+namespace vantle::x11 {
+
+namespace {
+
+// Checks that the server hands out 32 bits per pixel, least significant byte
+// first, for `depth`: the layout every copy below relies on.
+Status check_pixel_format(XcbSession& x, std::uint8_t depth) {
+    const xcb_setup_t* setup = xcb_get_setup(x.conn());
+    if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) {
+        return std::unexpected(Error("the X server sends pixels most significant byte first"));
+    }
+    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem > 0; xcb_format_next(&it)) {
+        if (it.data->depth == depth) {
+            if (it.data->bits_per_pixel == 32) {
+                return {};
+            }
+            break;
+        }
+    }
+    return std::unexpected(Error("pictures of depth " + std::to_string(depth) +
+                                 " are not 32 bits per pixel on this X server"));
+}
+
+Result<XPixels> get_image(XcbSession& x, xcb_drawable_t drawable, std::int32_t left,
+                          std::int32_t top, std::uint32_t width, std::uint32_t height) {
+    xcb_generic_error_t* raw_error = nullptr;
+    const Reply<xcb_get_image_reply_t> reply(xcb_get_image_reply(
+        x.conn(),
+        xcb_get_image(x.conn(), XCB_IMAGE_FORMAT_Z_PIXMAP, drawable,
+                      static_cast<std::int16_t>(left), static_cast<std::int16_t>(top),
+                      static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height),
+                      0xFFFFFFFF),
+        &raw_error));
+    const Reply<xcb_generic_error_t> error(raw_error);
+    if (!reply) {
+        if (error) {
+            return std::unexpected(x_error(*error, "GetImage"));
+        }
+        return std::unexpected(Error("the X connection broke while reading pixels"));
+    }
+    if (Status format = check_pixel_format(x, reply->depth); !format) {
+        return std::unexpected(std::move(format.error()));
+    }
+    const std::size_t bytes = std::size_t{width} * height * 4;
+    if (static_cast<std::size_t>(xcb_get_image_data_length(reply.get())) < bytes) {
+        return std::unexpected(Error("GetImage returned fewer pixels than asked for"));
+    }
+    XPixels out{width, height, {}};
+    const std::uint8_t* data = xcb_get_image_data(reply.get());
+    out.bgrx.assign(data, data + bytes);
+    return out;
+}
+
+// The pointer as XFixes has it, with its position on the root window.
+struct Pointer {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    PointerImage image;
+};
+
+Result<std::optional<Pointer>> read_pointer(XcbSession& x) {
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(x.conn(), &xcb_xfixes_id);
+    if (ext == nullptr || ext->present == 0) {
+        return std::unexpected(Error("the X server has no XFIXES extension to read the pointer"));
+    }
+    const Reply<xcb_xfixes_query_version_reply_t> version(xcb_xfixes_query_version_reply(
+        x.conn(), xcb_xfixes_query_version(x.conn(), 4, 0), nullptr));
+    xcb_generic_error_t* raw_error = nullptr;
+    const Reply<xcb_xfixes_get_cursor_image_reply_t> reply(xcb_xfixes_get_cursor_image_reply(
+        x.conn(), xcb_xfixes_get_cursor_image(x.conn()), &raw_error));
+    const Reply<xcb_generic_error_t> error(raw_error);
+    if (!reply) {
+        if (error) {
+            return std::unexpected(x_error(*error, "XFixesGetCursorImage"));
+        }
+        return std::unexpected(Error("the X connection broke while reading the pointer"));
+    }
+    Pointer p;
+    p.x = reply->x;
+    p.y = reply->y;
+    p.image.width = reply->width;
+    p.image.height = reply->height;
+    p.image.hotspot_x = reply->xhot;
+    p.image.hotspot_y = reply->yhot;
+    const std::uint32_t* pixels = xcb_xfixes_get_cursor_image_cursor_image(reply.get());
+    const int count = xcb_xfixes_get_cursor_image_cursor_image_length(reply.get());
+    if (count < static_cast<int>(p.image.width * p.image.height)) {
+        return std::optional<Pointer>();
+    }
+    p.image.argb.assign(pixels, pixels + count);
+    return std::optional<Pointer>(std::move(p));
+}
+
+Status draw_pointer_rgba(XcbSession& x, RgbaImage& picture, std::int32_t origin_x,
+                         std::int32_t origin_y, bool swap_red_blue) {
+    Result<std::optional<Pointer>> pointer = read_pointer(x);
+    if (!pointer) {
+        return std::unexpected(std::move(pointer.error()));
+    }
+    if (!*pointer) {
+        return {};
+    }
+    Pointer& p = **pointer;
+    const std::optional<PointerPlacement> at =
+        place_pointer(p.x, p.y, p.image.hotspot_x, p.image.hotspot_y, p.image.width, p.image.height,
+                      origin_x, origin_y, picture.width, picture.height);
+    if (!at) {
+        return {};
+    }
+    if (swap_red_blue) {
+        for (std::uint32_t& word : p.image.argb) {
+            word = (word & 0xFF00FF00) | ((word >> 16) & 0xFF) | ((word & 0xFF) << 16);
+        }
+    }
+    blend_pointer(picture, p.image, *at);
+    return {};
+}
+
+}  // namespace
+
+RgbaImage to_rgba_image(const XPixels& pixels) {
+    RgbaImage image{pixels.width, pixels.height, std::vector<std::uint8_t>(pixels.bgrx.size())};
+    for (std::size_t i = 0; i + 3 < pixels.bgrx.size(); i += 4) {
+        image.pixels[i] = pixels.bgrx[i + 2];
+        image.pixels[i + 1] = pixels.bgrx[i + 1];
+        image.pixels[i + 2] = pixels.bgrx[i];
+        image.pixels[i + 3] = 255;
+    }
+    return image;
+}
+
+Frame to_frame(XPixels pixels) {
+    Frame frame{pixels.width, pixels.height, std::move(pixels.bgrx)};
+    for (std::size_t i = 3; i < frame.pixels.size(); i += 4) {
+        frame.pixels[i] = 255;
+    }
+    return frame;
+}
+
+RootCopier::~RootCopier() {
+    release_segment();
+}
+
+void RootCopier::release_segment() {
+    if (segment_ != 0) {
+        xcb_shm_detach(x_.conn(), segment_);
+        xcb_flush(x_.conn());
+        segment_ = 0;
+    }
+    if (memory_ != nullptr) {
+        ::shmdt(memory_);
+        memory_ = nullptr;
+    }
+    size_ = 0;
+}
+
+bool RootCopier::ensure_segment(std::size_t bytes) {
+    if (shm_failed_) {
+        return false;
+    }
+    if (memory_ != nullptr && size_ >= bytes) {
+        return true;
+    }
+    release_segment();
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(x_.conn(), &xcb_shm_id);
+    if (ext == nullptr || ext->present == 0) {
+        shm_failed_ = true;
+        return false;
+    }
+    shm_id_ = ::shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (shm_id_ < 0) {
+        shm_failed_ = true;
+        return false;
+    }
+    void* memory = ::shmat(shm_id_, nullptr, 0);
+    if (memory == reinterpret_cast<void*>(-1)) {
+        ::shmctl(shm_id_, IPC_RMID, nullptr);
+        shm_failed_ = true;
+        return false;
+    }
+    const std::uint32_t segment = xcb_generate_id(x_.conn());
+    const Reply<xcb_generic_error_t> error(xcb_request_check(
+        x_.conn(),
+        xcb_shm_attach_checked(x_.conn(), segment, static_cast<std::uint32_t>(shm_id_), 0)));
+    // Marked for removal at once: the segment then vanishes with the last
+    // attachment, even if this process dies.
+    ::shmctl(shm_id_, IPC_RMID, nullptr);
+    if (error) {
+        // A server on another machine cannot reach this memory.
+        ::shmdt(memory);
+        shm_failed_ = true;
+        return false;
+    }
+    memory_ = static_cast<std::uint8_t*>(memory);
+    segment_ = segment;
+    size_ = bytes;
+    return true;
+}
+
+Result<XPixels> RootCopier::copy(std::int32_t x, std::int32_t y, std::uint32_t width,
+                                 std::uint32_t height) {
+    const std::size_t bytes = std::size_t{width} * height * 4;
+    if (ensure_segment(bytes)) {
+        xcb_generic_error_t* raw_error = nullptr;
+        const Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
+            x_.conn(),
+            xcb_shm_get_image(x_.conn(), x_.root(), static_cast<std::int16_t>(x),
+                              static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
+                              static_cast<std::uint16_t>(height), 0xFFFFFFFF,
+                              XCB_IMAGE_FORMAT_Z_PIXMAP, segment_, 0),
+            &raw_error));
+        const Reply<xcb_generic_error_t> error(raw_error);
+        if (reply) {
+            if (Status format = check_pixel_format(x_, reply->depth); !format) {
+                return std::unexpected(std::move(format.error()));
+            }
+            return XPixels{width, height, std::vector<std::uint8_t>(memory_, memory_ + bytes)};
+        }
+        if (error && error->error_code == XCB_MATCH) {
+            return std::unexpected(x_error(*error, "ShmGetImage"));
+        }
+        // Anything else: leave shared memory alone from now on and copy plainly.
+        release_segment();
+        shm_failed_ = true;
+    }
+    return get_image(x_, x_.root(), x, y, width, height);
+}
+
+Result<DesktopPicture> copy_monitor(XcbSession& x, RootCopier& copier, const MonitorInfo& m) {
+    // A monitor may reach past the screen (RandR allows it); copy the part on it
+    // and leave the rest opaque black.
+    const std::int64_t screen_w = x.screen().width_in_pixels;
+    const std::int64_t screen_h = x.screen().height_in_pixels;
+    const std::int64_t left = std::max<std::int64_t>(m.x, 0);
+    const std::int64_t top = std::max<std::int64_t>(m.y, 0);
+    const std::int64_t right = std::min<std::int64_t>(std::int64_t{m.x} + m.width, screen_w);
+    const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{m.y} + m.height, screen_h);
+    if (right <= left || bottom <= top) {
+        return std::unexpected(
+            Error("monitor " + std::to_string(m.index) + " lies outside the X screen"));
+    }
+    Result<XPixels> pixels = copier.copy(
+        static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
+        static_cast<std::uint32_t>(right - left), static_cast<std::uint32_t>(bottom - top));
+    if (!pixels) {
+        return std::unexpected(std::move(pixels.error()));
+    }
+    DesktopPicture picture{to_rgba_image(*pixels), static_cast<std::int32_t>(left),
+                           static_cast<std::int32_t>(top)};
+    if (left == m.x && top == m.y && picture.image.width == m.width &&
+        picture.image.height == m.height) {
+        return picture;
+    }
+    DesktopPicture black{{m.width, m.height, {}}, m.x, m.y};
+    black.image.pixels.assign(std::size_t{m.width} * m.height * 4, 0);
+    for (std::size_t i = 3; i < black.image.pixels.size(); i += 4) {
+        black.image.pixels[i] = 255;
+    }
+    std::vector<DesktopPicture> both;
+    both.push_back(std::move(black));
+    both.push_back(std::move(picture));
+    return stitch_desktop(std::move(both));
+}
+
+std::optional<std::uint8_t> damage_event_base(XcbSession& x) {
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(x.conn(), &xcb_damage_id);
+    if (ext == nullptr || ext->present == 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(ext->first_event + XCB_DAMAGE_NOTIFY);
+}
+
+Result<RedirectedWindow> RedirectedWindow::open(XcbSession& x, xcb_window_t window,
+                                                std::chrono::milliseconds settle) {
+    const xcb_query_extension_reply_t* composite =
+        xcb_get_extension_data(x.conn(), &xcb_composite_id);
+    if (composite == nullptr || composite->present == 0) {
+        return std::unexpected(
+            Error("the X server has no Composite extension, so windows cannot be captured"));
+    }
+    const Reply<xcb_composite_query_version_reply_t> composite_version(
+        xcb_composite_query_version_reply(x.conn(), xcb_composite_query_version(x.conn(), 0, 4),
+                                          nullptr));
+    const std::optional<std::uint8_t> damage_notify = damage_event_base(x);
+    std::uint32_t damage = 0;
+    if (damage_notify) {
+        const Reply<xcb_damage_query_version_reply_t> damage_version(xcb_damage_query_version_reply(
+            x.conn(), xcb_damage_query_version(x.conn(), 1, 1), nullptr));
+        damage = xcb_generate_id(x.conn());
+        xcb_damage_create(x.conn(), damage, window, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    }
+    const Reply<xcb_generic_error_t> error(xcb_request_check(
+        x.conn(),
+        xcb_composite_redirect_window_checked(x.conn(), window, XCB_COMPOSITE_REDIRECT_AUTOMATIC)));
+    if (error) {
+        if (damage != 0) {
+            xcb_damage_destroy(x.conn(), damage);
+        }
+        return std::unexpected(x_error(*error, "redirecting the window"));
+    }
+    RedirectedWindow redirected(x, window, damage);
+    if (damage_notify && settle.count() > 0) {
+        // A window redirected just now holds what lay under it until its client
+        // repaints. Wait for the damage to stop; a window that was already kept
+        // off-screen reports none, and a short first wait lets it through.
+        using Clock = std::chrono::steady_clock;
+        const auto start = Clock::now();
+        const auto limit = start + settle;
+        auto quiet_until = start + settle / 5;  // no damage by then: nothing to wait for
+        for (;;) {
+            const auto wake = std::min(quiet_until, limit);
+            const Reply<xcb_generic_event_t> event = wait_for_event(x.conn(), wake);
+            if (!event) {
+                break;
+            }
+            if ((event->response_type & 0x7F) == *damage_notify) {
+                xcb_damage_subtract(x.conn(), damage, XCB_NONE, XCB_NONE);
+                xcb_flush(x.conn());
+                quiet_until = Clock::now() + settle / 10;  // repaints come in bursts
+            }
+            if (Clock::now() >= limit) {
+                break;
+            }
+        }
+    }
+    return redirected;
+}
+
+RedirectedWindow::RedirectedWindow(RedirectedWindow&& other) noexcept
+    : x_(other.x_), window_(other.window_), damage_(std::exchange(other.damage_, 0)) {
+    other.x_ = nullptr;
+}
+
+RedirectedWindow::~RedirectedWindow() {
+    if (x_ == nullptr) {
+        return;
+    }
+    xcb_composite_unredirect_window(x_->conn(), window_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+    if (damage_ != 0) {
+        xcb_damage_destroy(x_->conn(), damage_);
+    }
+    xcb_flush(x_->conn());
+}
+
+Result<XPixels> RedirectedWindow::read() {
+    const xcb_pixmap_t pixmap = xcb_generate_id(x_->conn());
+    const Reply<xcb_generic_error_t> error(xcb_request_check(
+        x_->conn(), xcb_composite_name_window_pixmap_checked(x_->conn(), window_, pixmap)));
+    if (error) {
+        if (error->error_code == XCB_MATCH) {
+            return std::unexpected(Error("the window is not shown (minimized or unmapped)"));
+        }
+        return std::unexpected(x_error(*error, "reading the window's pixmap"));
+    }
+    const Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(x_->conn(), xcb_get_geometry(x_->conn(), pixmap), nullptr));
+    Result<XPixels> pixels =
+        geometry ? get_image(*x_, pixmap, 0, 0, geometry->width, geometry->height)
+                 : Result<XPixels>(std::unexpected(Error("the window's pixmap has no size")));
+    xcb_free_pixmap(x_->conn(), pixmap);
+    return pixels;
+}
+
+Status draw_pointer(XcbSession& x, RgbaImage& picture, std::int32_t origin_x,
+                    std::int32_t origin_y) {
+    return draw_pointer_rgba(x, picture, origin_x, origin_y, false);
+}
+
+Status draw_pointer(XcbSession& x, Frame& frame, std::int32_t origin_x, std::int32_t origin_y) {
+    // The frame's bytes are B, G, R, A; blending them as an RGBA picture with the
+    // pointer's red and blue exchanged gives the same result.
+    RgbaImage view{frame.width, frame.height, std::move(frame.pixels)};
+    Status drawn = draw_pointer_rgba(x, view, origin_x, origin_y, true);
+    frame.pixels = std::move(view.pixels);
+    return drawn;
+}
+
+std::optional<std::pair<std::int32_t, std::int32_t>> window_origin(XcbSession& x,
+                                                                   xcb_window_t window) {
+    const auto geometry_cookie = xcb_get_geometry(x.conn(), window);
+    const auto origin_cookie = xcb_translate_coordinates(x.conn(), window, x.root(), 0, 0);
+    const Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(x.conn(), geometry_cookie, nullptr));
+    const Reply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(x.conn(), origin_cookie, nullptr));
+    if (!geometry || !origin) {
+        return std::nullopt;
+    }
+    return std::pair{origin->dst_x - geometry->border_width,
+                     origin->dst_y - geometry->border_width};
+}
+
+}  // namespace vantle::x11

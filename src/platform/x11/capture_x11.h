@@ -1,0 +1,95 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "capture/desktop_picture.h"
+#include "platform/records.h"
+#include "platform/x11/xcb_session.h"
+#include "record/frame.h"
+#include "support/error.h"
+
+namespace vantle::x11 {
+
+// Pixels read from the server in the X image layout of a 32-bit visual:
+// blue, green, red, unused, top row first.
+struct XPixels {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<std::uint8_t> bgrx;
+};
+
+[[nodiscard]] RgbaImage to_rgba_image(const XPixels& pixels);
+[[nodiscard]] Frame to_frame(XPixels pixels);
+
+// Copies rectangles of the root window, through one shared-memory segment
+// reused for every copy when MIT-SHM works, else with plain GetImage.
+class RootCopier {
+  public:
+    explicit RootCopier(XcbSession& x) : x_(x) {}
+    RootCopier(const RootCopier&) = delete;
+    RootCopier& operator=(const RootCopier&) = delete;
+    ~RootCopier();
+
+    // The rectangle (root coordinates), which must lie on the screen.
+    [[nodiscard]] Result<XPixels> copy(std::int32_t x, std::int32_t y, std::uint32_t width,
+                                       std::uint32_t height);
+
+  private:
+    bool ensure_segment(std::size_t bytes);
+    void release_segment();
+
+    XcbSession& x_;
+    bool shm_failed_ = false;
+    std::uint32_t segment_ = 0;  // the server's name for the segment; 0 when none
+    int shm_id_ = -1;
+    std::uint8_t* memory_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// The monitor at `index` of a fresh listing as a desktop picture.
+[[nodiscard]] Result<DesktopPicture> copy_monitor(XcbSession& x, RootCopier& copier,
+                                                  const MonitorInfo& monitor);
+
+// Keeps a window's contents in off-screen storage (Composite) for as long as it
+// lives, so that a covered window can be read as itself.
+class RedirectedWindow {
+  public:
+    // Redirects the window and, when that makes the client repaint, waits (at
+    // most `settle`) for the repaint to end rather than reading the background.
+    [[nodiscard]] static Result<RedirectedWindow> open(XcbSession& x, xcb_window_t window,
+                                                       std::chrono::milliseconds settle);
+    RedirectedWindow(RedirectedWindow&& other) noexcept;
+    RedirectedWindow& operator=(RedirectedWindow&&) = delete;
+    ~RedirectedWindow();
+
+    // The window's current contents at its current size.
+    [[nodiscard]] Result<XPixels> read();
+    // The damage object whose events tell that the window changed.
+    [[nodiscard]] std::uint32_t damage() const { return damage_; }
+
+  private:
+    RedirectedWindow(XcbSession& x, xcb_window_t window, std::uint32_t damage)
+        : x_(&x), window_(window), damage_(damage) {}
+    XcbSession* x_;
+    xcb_window_t window_;
+    std::uint32_t damage_;
+};
+
+// The first event code of the DAMAGE extension (its DamageNotify), or none.
+[[nodiscard]] std::optional<std::uint8_t> damage_event_base(XcbSession& x);
+
+// Draws the pointer (XFixes cursor image) into a picture whose top-left pixel
+// is at root position (origin_x, origin_y). A pointer off the picture is no error.
+[[nodiscard]] Status draw_pointer(XcbSession& x, RgbaImage& picture, std::int32_t origin_x,
+                                  std::int32_t origin_y);
+// The same on a BGRA frame.
+[[nodiscard]] Status draw_pointer(XcbSession& x, Frame& frame, std::int32_t origin_x,
+                                  std::int32_t origin_y);
+
+// The window's top-left pixel (its border's outer corner) in root coordinates.
+[[nodiscard]] std::optional<std::pair<std::int32_t, std::int32_t>> window_origin(
+    XcbSession& x, xcb_window_t window);
+
+}  // namespace vantle::x11

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <vector>
+
+#include "platform/records.h"
+#include "platform/x11/xcb_session.h"
+#include "support/error.h"
+
+namespace vantle::x11 {
+
+// RandR 1.5 monitors in the server's order; without RandR 1.5 one monitor, the
+// screen, not marked primary.
+[[nodiscard]] Result<std::vector<MonitorInfo>> list_monitors(XcbSession& x);
+
+// Top-level windows, topmost first: the window manager's client list when an
+// EWMH window manager runs, else the root's mapped children. Handles are client
+// windows; geometry is the frame's, absent for a minimized window.
+[[nodiscard]] Result<std::vector<WindowInfo>> list_windows(
+    XcbSession& x, const std::vector<MonitorInfo>& monitors);
+
+// The window's title: _NET_WM_NAME (UTF-8), else WM_NAME.
+[[nodiscard]] std::string window_title(XcbSession& x, xcb_window_t window);
+
+}  // namespace vantle::x11

@@ -1,0 +1,220 @@
+#include <chrono>
+#include <thread>
+
+#include "capture/desktop_picture.h"
+#include "platform/make_platform.h"
+#include "platform/x11/capture_x11.h"
+#include "platform/x11/desktop_x11.h"
+#include "platform/x11/ffmpeg_encoder.h"
+#include "platform/x11/source_x11.h"
+#include "platform/x11/xcb_session.h"
+
+namespace vantle {
+
+namespace {
+
+using x11::XcbSession;
+
+constexpr std::uint32_t kIconicState = 3;
+constexpr std::uint32_t kNetWmStateRemove = 0;
+constexpr std::uint32_t kSourceIsPager = 2;
+// How long a capture waits for a freshly redirected window to repaint.
+constexpr std::chrono::milliseconds kRepaintWait(500);
+
+template <typename T>
+CliResult<T> as_cli(Result<T> result) {
+    if (!result) {
+        return std::unexpected(CliError::from(result.error()));
+    }
+    return std::move(*result);
+}
+
+Result<XcbSession> connect() {
+    return XcbSession::open();
+}
+
+// The Linux desktop on an X server. Holds nothing: every call opens its own
+// connection, so calls from several threads never share one.
+class X11Platform final : public Platform {
+  public:
+    CliResult<std::vector<MonitorInfo>> enumerate_monitors() override {
+        Result<XcbSession> x = connect();
+        if (!x) {
+            return std::unexpected(CliError::from(x.error()));
+        }
+        return as_cli(x11::list_monitors(*x));
+    }
+
+    CliResult<std::vector<WindowInfo>> enumerate_windows() override {
+        Result<XcbSession> x = connect();
+        if (!x) {
+            return std::unexpected(CliError::from(x.error()));
+        }
+        Result<std::vector<MonitorInfo>> monitors = x11::list_monitors(*x);
+        if (!monitors) {
+            return std::unexpected(CliError::from(monitors.error()));
+        }
+        return as_cli(x11::list_windows(*x, *monitors));
+    }
+
+    CliResult<RgbaImage> capture_window(const WindowInfo& window, bool cursor) override {
+        return as_cli(window_picture(static_cast<xcb_window_t>(window.handle), cursor));
+    }
+
+    CliResult<RgbaImage> capture_monitor(const MonitorInfo& monitor, bool cursor) override {
+        return as_cli(monitor_picture(monitor.index, cursor));
+    }
+
+    CliResult<RgbaImage> capture_region(const Region& region, bool cursor) override {
+        return as_cli(region_picture(region, cursor));
+    }
+
+    CliStatus restore_window(const WindowInfo& window) override {
+        Result<XcbSession> x = connect();
+        if (!x) {
+            return std::unexpected(CliError::from(x.error()));
+        }
+        const auto handle = static_cast<xcb_window_t>(window.handle);
+        if (x->window_manager()) {
+            // Mapping or activating the window would move the focus to it; taking
+            // the hidden state away restores it where it was and leaves the focus.
+            x->send_root_message(handle, x->atom("_NET_WM_STATE"), kNetWmStateRemove,
+                                 x->atom("_NET_WM_STATE_HIDDEN"), 0);
+        } else {
+            xcb_map_window(x->conn(), handle);
+        }
+        xcb_flush(x->conn());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (x->is_minimized(handle)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return std::unexpected(
+                    CliError::failed("\"" + window.title + "\" would not restore"));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return {};
+    }
+
+    void minimize_window(const WindowInfo& window) override {
+        Result<XcbSession> x = connect();
+        if (!x) {
+            return;
+        }
+        x->send_root_message(static_cast<xcb_window_t>(window.handle), x->atom("WM_CHANGE_STATE"),
+                             kIconicState);
+    }
+
+    bool window_exists(const WindowInfo& window) override {
+        Result<XcbSession> x = connect();
+        if (!x) {
+            return false;
+        }
+        const x11::Reply<xcb_get_window_attributes_reply_t> reply(xcb_get_window_attributes_reply(
+            x->conn(),
+            xcb_get_window_attributes(x->conn(), static_cast<xcb_window_t>(window.handle)),
+            nullptr));
+        return reply != nullptr;
+    }
+
+    CliResult<std::unique_ptr<FrameSource>> start_recording_source(const RecordTarget& target,
+                                                                   bool cursor) override {
+        return as_cli(x11::start_x11_source(target, cursor));
+    }
+
+    CliResult<std::unique_ptr<VideoEncoder>> open_encoder(const std::filesystem::path& path,
+                                                          std::uint32_t width, std::uint32_t height,
+                                                          std::uint32_t fps) override {
+        return as_cli(x11::open_ffmpeg_encoder(path, width, height, fps));
+    }
+
+  private:
+    static Result<RgbaImage> window_picture(xcb_window_t window, bool cursor) {
+        Result<XcbSession> x = connect();
+        if (!x) {
+            return std::unexpected(std::move(x.error()));
+        }
+        Result<x11::RedirectedWindow> redirected =
+            x11::RedirectedWindow::open(*x, window, kRepaintWait);
+        if (!redirected) {
+            return std::unexpected(std::move(redirected.error()));
+        }
+        Result<x11::XPixels> pixels = redirected->read();
+        if (!pixels) {
+            return std::unexpected(std::move(pixels.error()));
+        }
+        RgbaImage picture = x11::to_rgba_image(*pixels);
+        if (cursor) {
+            const auto origin = x11::window_origin(*x, window);
+            if (!origin) {
+                return std::unexpected(Error("the window has closed"));
+            }
+            if (Status drawn = x11::draw_pointer(*x, picture, origin->first, origin->second);
+                !drawn) {
+                return std::unexpected(std::move(drawn.error()));
+            }
+        }
+        return picture;
+    }
+
+    static Result<RgbaImage> monitor_picture(std::uint64_t index, bool cursor) {
+        Result<XcbSession> x = connect();
+        if (!x) {
+            return std::unexpected(std::move(x.error()));
+        }
+        Result<std::vector<MonitorInfo>> monitors = x11::list_monitors(*x);
+        if (!monitors) {
+            return std::unexpected(std::move(monitors.error()));
+        }
+        if (index >= monitors->size()) {
+            return std::unexpected(Error("there is no monitor " + std::to_string(index)));
+        }
+        x11::RootCopier copier(*x);
+        Result<DesktopPicture> picture = x11::copy_monitor(*x, copier, (*monitors)[index]);
+        if (!picture) {
+            return std::unexpected(std::move(picture.error()));
+        }
+        if (cursor) {
+            if (Status drawn = x11::draw_pointer(*x, picture->image, picture->x, picture->y);
+                !drawn) {
+                return std::unexpected(std::move(drawn.error()));
+            }
+        }
+        return std::move(picture->image);
+    }
+
+    static Result<RgbaImage> region_picture(const Region& region, bool cursor) {
+        Result<XcbSession> x = connect();
+        if (!x) {
+            return std::unexpected(std::move(x.error()));
+        }
+        Result<std::vector<MonitorInfo>> monitors = x11::list_monitors(*x);
+        if (!monitors) {
+            return std::unexpected(std::move(monitors.error()));
+        }
+        x11::RootCopier copier(*x);
+        Result<DesktopPicture> desktop = capture_desktop(monitors->size(), [&](std::size_t i) {
+            return x11::copy_monitor(*x, copier, (*monitors)[i]);
+        });
+        if (!desktop) {
+            return std::unexpected(std::move(desktop.error()));
+        }
+        Result<DesktopPicture> cut = cut_region(*desktop, region);
+        if (!cut) {
+            return std::unexpected(std::move(cut.error()));
+        }
+        if (cursor) {
+            if (Status drawn = x11::draw_pointer(*x, cut->image, cut->x, cut->y); !drawn) {
+                return std::unexpected(std::move(drawn.error()));
+            }
+        }
+        return std::move(cut->image);
+    }
+};
+
+}  // namespace
+
+PlatformPtr make_platform() {
+    return std::make_shared<X11Platform>();
+}
+
+}  // namespace vantle

@@ -1,0 +1,214 @@
+#include "platform/x11/source_x11.h"
+
+#include <xcb/damage.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "capture/desktop_picture.h"
+#include "platform/x11/capture_x11.h"
+#include "platform/x11/event_wait.h"
+#include "platform/x11/xcb_session.h"
+#include "record/latest_frame_slot.h"
+#include "support/logger.h"
+
+namespace vantle::x11 {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kMinInterval = std::chrono::nanoseconds(1'000'000'000 / 60);
+// How long the thread sleeps at most before it looks at the stop flag again.
+constexpr auto kStopCheck = std::chrono::milliseconds(20);
+constexpr std::string_view kLogTarget = "vantle_lib::platform::x11::source";
+
+struct RootRect {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
+// The part of a root rectangle that lies on the screen (copies off it fail).
+RootRect on_screen(const XcbSession& x, const RootRect& r) {
+    const CropExtent kept =
+        clip_crop(x.screen().width_in_pixels, x.screen().height_in_pixels,
+                  CropExtent{std::max(r.x, 0), std::max(r.y, 0),
+                             static_cast<std::uint32_t>(std::max<std::int64_t>(
+                                 0, std::int64_t{r.x} + r.width - std::max(r.x, 0))),
+                             static_cast<std::uint32_t>(std::max<std::int64_t>(
+                                 0, std::int64_t{r.y} + r.height - std::max(r.y, 0)))});
+    return {kept.x, kept.y, kept.width, kept.height};
+}
+
+class X11FrameSource final : public FrameSource {
+  public:
+    X11FrameSource(std::unique_ptr<XcbSession> x, std::optional<xcb_window_t> window, RootRect rect,
+                   bool cursor)
+        : x_(std::move(x)), window_(window), rect_(rect), cursor_(cursor) {}
+
+    ~X11FrameSource() override {
+        stop_.store(true);
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    Status start() {
+        if (window_) {
+            // Destruction is reported to clients that listen for structure events.
+            const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+            const Reply<xcb_generic_error_t> error(
+                xcb_request_check(x_->conn(), xcb_change_window_attributes_checked(
+                                                  x_->conn(), *window_, XCB_CW_EVENT_MASK, &mask)));
+            if (error) {
+                return std::unexpected(x_error(*error, "watching the window"));
+            }
+            Result<RedirectedWindow> redirected =
+                RedirectedWindow::open(*x_, *window_, std::chrono::milliseconds(0));
+            if (!redirected) {
+                return std::unexpected(std::move(redirected.error()));
+            }
+            redirected_.emplace(std::move(*redirected));
+            damage_ = redirected_->damage();
+        } else if (damage_event_base(*x_)) {
+            damage_ = xcb_generate_id(x_->conn());
+            xcb_damage_create(x_->conn(), damage_, x_->root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+            xcb_flush(x_->conn());
+        }
+        thread_ = std::thread([this] { run(); });
+        return {};
+    }
+
+    FrameHandle latest_frame() override { return slot_.latest(); }
+    bool has_ended() override { return slot_.has_ended(); }
+    FrameHandle wait_first_frame(std::chrono::milliseconds timeout) override {
+        return slot_.wait_first_frame(timeout);
+    }
+
+  private:
+    void run();
+    // Copies one picture; false when the source has ended.
+    bool capture_once();
+
+    std::unique_ptr<XcbSession> x_;  // used only by the thread once it runs
+    std::optional<xcb_window_t> window_;
+    RootRect rect_;
+    bool cursor_;
+    std::optional<RedirectedWindow> redirected_;
+    std::optional<RootCopier> copier_;
+    std::uint32_t damage_ = 0;
+    LatestFrameSlot slot_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;  // last: joined before the members it uses go
+};
+
+bool X11FrameSource::capture_once() {
+    Result<XPixels> pixels = std::unexpected(Error(""));
+    std::int32_t origin_x = rect_.x;
+    std::int32_t origin_y = rect_.y;
+    if (window_) {
+        const auto origin = window_origin(*x_, *window_);
+        if (!origin) {
+            return false;  // the window is gone
+        }
+        origin_x = origin->first;
+        origin_y = origin->second;
+        pixels = redirected_->read();
+        if (!pixels) {
+            return true;  // not shown right now (minimized); it reports when it is back
+        }
+    } else {
+        if (!copier_) {
+            copier_.emplace(*x_);
+        }
+        pixels = copier_->copy(rect_.x, rect_.y, rect_.width, rect_.height);
+        if (!pixels) {
+            log_warn(kLogTarget, "a captured frame could not be read: " + pixels.error().render());
+            return true;
+        }
+    }
+    if (pixels->width == 0 || pixels->height == 0) {
+        return true;
+    }
+    auto frame = std::make_shared<Frame>(to_frame(std::move(*pixels)));
+    if (cursor_) {
+        if (Status drawn = draw_pointer(*x_, *frame, origin_x, origin_y); !drawn) {
+            log_warn(kLogTarget, "the pointer could not be drawn: " + drawn.error().render());
+        }
+    }
+    slot_.publish(std::move(frame));
+    return true;
+}
+
+void X11FrameSource::run() {
+    const std::optional<std::uint8_t> damage_notify = damage_event_base(*x_);
+    bool dirty = true;
+    auto next = Clock::now();
+    while (!stop_.load()) {
+        const auto now = Clock::now();
+        const bool due = dirty || cursor_;
+        const auto wake = due ? std::clamp(next, now, now + kStopCheck) : now + kStopCheck;
+        if (Reply<xcb_generic_event_t> event = wait_for_event(x_->conn(), wake)) {
+            const std::uint8_t type = event->response_type & 0x7F;
+            if (window_ && type == XCB_DESTROY_NOTIFY &&
+                reinterpret_cast<xcb_destroy_notify_event_t*>(event.get())->window == *window_) {
+                break;
+            }
+            if ((damage_notify && type == *damage_notify) || type == XCB_CONFIGURE_NOTIFY ||
+                type == XCB_MAP_NOTIFY) {
+                dirty = true;
+            }
+        } else if (xcb_connection_has_error(x_->conn()) != 0) {
+            break;
+        }
+        if (!(dirty || cursor_) || Clock::now() < next) {
+            continue;
+        }
+        if (damage_ != 0) {
+            // Clears what was reported so far; the next change sends one new event.
+            xcb_damage_subtract(x_->conn(), damage_, XCB_NONE, XCB_NONE);
+        }
+        dirty = false;
+        next = Clock::now() + kMinInterval;
+        if (!capture_once()) {
+            break;
+        }
+    }
+    slot_.end();
+}
+
+}  // namespace
+
+Result<std::unique_ptr<FrameSource>> start_x11_source(const RecordTarget& target, bool cursor) {
+    Result<XcbSession> opened = XcbSession::open();
+    if (!opened) {
+        return std::unexpected(std::move(opened.error()));
+    }
+    auto x = std::make_unique<XcbSession>(std::move(*opened));
+    std::optional<xcb_window_t> window;
+    RootRect rect;
+    if (const auto* w = std::get_if<RecordWindow>(&target)) {
+        window = static_cast<xcb_window_t>(w->window.handle);
+    } else if (const auto* m = std::get_if<RecordMonitor>(&target)) {
+        rect = on_screen(*x, {m->monitor.x, m->monitor.y, m->monitor.width, m->monitor.height});
+    } else {
+        const auto& r = std::get<RecordRegion>(target);
+        const CropExtent crop =
+            clip_crop(r.monitor.width, r.monitor.height,
+                      CropExtent{r.region.x - r.monitor.x, r.region.y - r.monitor.y, r.region.width,
+                                 r.region.height});
+        rect = on_screen(*x, {r.monitor.x + crop.x, r.monitor.y + crop.y, crop.width, crop.height});
+    }
+    if (!window && (rect.width == 0 || rect.height == 0)) {
+        return std::unexpected(Error("the area to record lies outside the X screen"));
+    }
+    auto source = std::make_unique<X11FrameSource>(std::move(x), window, rect, cursor);
+    if (Status started = source->start(); !started) {
+        return std::unexpected(std::move(started.error()));
+    }
+    return std::unique_ptr<FrameSource>(std::move(source));
+}
+
+}  // namespace vantle::x11

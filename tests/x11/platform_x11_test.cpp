@@ -1,0 +1,348 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "platform/make_platform.h"
+#include "x11/process_output.h"
+#include "x11/x_server.h"
+
+namespace vantle::x11 {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Bounded wait for a condition that no event announces.
+bool wait_until(const std::function<bool()>& condition, milliseconds timeout = milliseconds(5000)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    return true;
+}
+
+// The RGBA of one pixel as 0xRRGGBBAA.
+std::uint32_t pixel(const RgbaImage& image, std::uint32_t x, std::uint32_t y) {
+    const std::size_t i = (std::size_t{y} * image.width + x) * 4;
+    return std::uint32_t{image.pixels[i]} << 24 | std::uint32_t{image.pixels[i + 1]} << 16 |
+           std::uint32_t{image.pixels[i + 2]} << 8 | image.pixels[i + 3];
+}
+
+bool all_pixels(const RgbaImage& image, std::uint32_t rgba) {
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+        for (std::uint32_t x = 0; x < image.width; ++x) {
+            if (pixel(image, x, y) != rgba) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+class X11PlatformTest : public ::testing::Test {
+  protected:
+    void start(const std::string& screen = "1280x800x24", bool window_manager = false) {
+        server_ = XServer::start(screen);
+        ASSERT_TRUE(server_) << "Xvfb did not start";
+        if (window_manager) {
+            ASSERT_TRUE(server_->start_window_manager()) << "openbox did not start";
+        }
+        platform_ = make_platform();
+    }
+
+    XServer::Window window(const std::vector<std::string>& args) {
+        std::optional<XServer::Window> w = server_->open_window(args);
+        EXPECT_TRUE(w) << "the test window did not come up: " << ::testing::PrintToString(args);
+        return w ? std::move(*w) : XServer::Window{};
+    }
+
+    std::vector<WindowInfo> windows() {
+        auto listed = platform_->enumerate_windows();
+        EXPECT_TRUE(listed) << listed.error().message;
+        return listed ? *listed : std::vector<WindowInfo>{};
+    }
+
+    std::optional<WindowInfo> find(std::uint64_t handle) {
+        for (const WindowInfo& w : windows()) {
+            if (w.handle == handle) {
+                return w;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::vector<std::string> titles() {
+        std::vector<std::string> out;
+        for (const WindowInfo& w : windows()) {
+            out.push_back(w.title);
+        }
+        return out;
+    }
+
+    std::unique_ptr<XServer> server_;
+    PlatformPtr platform_;
+};
+
+TEST_F(X11PlatformTest, ListsMappedTopLevelsTopmostFirstWithoutAWindowManager) {
+    start();
+    auto bottom = window({"--title", "bottom", "--pos", "10,20", "--size", "100x50"});
+    auto middle = window({"--title", "Grüße ✓ 窓", "--wm-name-only", "--pos", "40,40"});
+    auto blank = window({"--title", " \t\u00a0 "});
+    auto own = window({"--title", "mine", "--pid", std::to_string(::getpid())});
+    auto untitled = window({"--no-title"});
+    auto popup = window({"--title", "popup", "--override-redirect"});
+    auto top = window({"--title", "  top  ", "--pos", "1200,700", "--size", "200x200"});
+
+    const std::vector<WindowInfo> listed = windows();
+    std::vector<std::string> names;
+    for (const WindowInfo& w : listed) {
+        names.push_back(w.title);
+    }
+    // WM_NAME is Latin-1, so the CJK title set there does not come through as
+    // itself; the _NET_WM_NAME titles do.
+    ASSERT_EQ(names.size(), 3u) << ::testing::PrintToString(names);
+    EXPECT_EQ(names[0], "  top  ");
+    EXPECT_EQ(names[2], "bottom");
+
+    const WindowInfo& b = listed[2];
+    EXPECT_EQ(b.handle, bottom.id);
+    EXPECT_EQ(b.x, 10);
+    EXPECT_EQ(b.y, 20);
+    EXPECT_EQ(b.width, 100u);
+    EXPECT_EQ(b.height, 50u);
+    EXPECT_EQ(b.monitor, 0u);
+    EXPECT_FALSE(b.minimized);
+    EXPECT_EQ(b.pid, static_cast<std::uint32_t>(bottom.process->pid()));
+    EXPECT_EQ(b.process, "vantle-test-window");
+    EXPECT_EQ(listed[0].monitor, 0u) << "mostly off the screen, but on it";
+
+    auto monitors = platform_->enumerate_monitors();
+    ASSERT_TRUE(monitors);
+    ASSERT_EQ(monitors->size(), 1u);
+    EXPECT_EQ((*monitors)[0].width, 1280u);
+    EXPECT_EQ((*monitors)[0].height, 800u);
+    EXPECT_FALSE((*monitors)[0].primary) << "a plain Xvfb has no primary monitor";
+}
+
+TEST_F(X11PlatformTest, UsesTheWindowManagersListFramesAndMonitors) {
+    start("1600x900x24", true);
+    ASSERT_EQ(
+        run_command({"xrandr", "--setmonitor", "*LEFT", "800/200x900/200+0+0", "screen"}).status,
+        0);
+    ASSERT_EQ(
+        run_command({"xrandr", "--setmonitor", "RIGHT", "800/200x600/150+800+0", "none"}).status,
+        0);
+    auto first = window({"--title", "first", "--pos", "100,100", "--size", "300x200"});
+    auto hidden = window({"--title", "hidden", "--iconic"});
+    auto second = window({"--title", "Ünïcödé second", "--pos", "900,100", "--size", "200x100"});
+    ASSERT_TRUE(wait_until([&] { return titles().size() == 3; }));
+
+    const std::vector<WindowInfo> listed = windows();
+    ASSERT_EQ(listed.size(), 3u);
+    // Newest on top; the minimized one stays in the stacking order.
+    EXPECT_EQ(listed[0].title, "Ünïcödé second");
+    EXPECT_EQ(listed[0].monitor, 1u);
+    const auto w = std::find_if(listed.begin(), listed.end(),
+                                [](const WindowInfo& i) { return i.title == "first"; });
+    ASSERT_NE(w, listed.end());
+    // The frame: the client grown by openbox's extents (1, 1, 20, 5 here).
+    EXPECT_EQ(w->width, 302u);
+    EXPECT_EQ(w->height, 225u);
+    EXPECT_EQ(w->monitor, 0u);
+    const auto h = std::find_if(listed.begin(), listed.end(),
+                                [](const WindowInfo& i) { return i.title == "hidden"; });
+    ASSERT_NE(h, listed.end());
+    EXPECT_TRUE(h->minimized);
+    EXPECT_FALSE(h->x.has_value());
+    EXPECT_FALSE(h->width.has_value());
+    EXPECT_FALSE(h->monitor.has_value());
+
+    auto monitors = platform_->enumerate_monitors();
+    ASSERT_TRUE(monitors);
+    ASSERT_EQ(monitors->size(), 2u);
+    EXPECT_EQ((*monitors)[0].name, "LEFT");
+    EXPECT_TRUE((*monitors)[0].primary);
+    EXPECT_EQ((*monitors)[1].name, "RIGHT");
+    EXPECT_FALSE((*monitors)[1].primary);
+    EXPECT_EQ((*monitors)[1].x, 800);
+    EXPECT_EQ((*monitors)[1].height, 600u);
+}
+
+TEST_F(X11PlatformTest, CapturesACoveredWindowAsItself) {
+    start("640x480x24", true);
+    auto covered =
+        window({"--title", "covered", "--color", "CC2211", "--pos", "20,20", "--size", "200x120"});
+    auto cover =
+        window({"--title", "cover", "--color", "1122CC", "--pos", "60,40", "--size", "300x200"});
+    ASSERT_TRUE(wait_until([&] { return titles().size() == 2; }));
+    WindowInfo info;
+    info.handle = covered.id;
+    auto picture = platform_->capture_window(info, false);
+    ASSERT_TRUE(picture) << picture.error().message;
+    EXPECT_EQ(picture->width, 200u);
+    EXPECT_EQ(picture->height, 120u);
+    EXPECT_TRUE(all_pixels(*picture, 0xCC2211FF)) << std::hex << pixel(*picture, 100, 60);
+}
+
+TEST_F(X11PlatformTest, CopiesMonitorsAndRegionsWithBlackWhereNoMonitorIs) {
+    start("800x600x24");
+    ASSERT_EQ(
+        run_command({"xrandr", "--setmonitor", "LEFT", "400/100x600/150+0+0", "screen"}).status, 0);
+    ASSERT_EQ(
+        run_command({"xrandr", "--setmonitor", "RIGHT", "400/100x300/75+400+0", "none"}).status, 0);
+    auto backdrop = window({"--title", "backdrop", "--color", "22AA44", "--pos", "0,0", "--size",
+                            "800x600", "--override-redirect"});
+
+    MonitorInfo right;
+    right.index = 1;
+    auto monitor = platform_->capture_monitor(right, false);
+    ASSERT_TRUE(monitor) << monitor.error().message;
+    EXPECT_EQ(monitor->width, 400u);
+    EXPECT_EQ(monitor->height, 300u);
+    EXPECT_TRUE(all_pixels(*monitor, 0x22AA44FF));
+
+    MonitorInfo missing;
+    missing.index = 2;
+    EXPECT_EQ(platform_->capture_monitor(missing, false).error().message, "there is no monitor 2");
+
+    auto region = platform_->capture_region(Region{300, 200, 200, 200}, false);
+    ASSERT_TRUE(region) << region.error().message;
+    ASSERT_EQ(region->width, 200u);
+    ASSERT_EQ(region->height, 200u);
+    EXPECT_EQ(pixel(*region, 50, 150), 0x22AA44FFu) << "left monitor, below the right one's end";
+    EXPECT_EQ(pixel(*region, 150, 50), 0x22AA44FFu) << "right monitor";
+    EXPECT_EQ(pixel(*region, 150, 150), 0x000000FFu) << "below the shorter monitor";
+
+    auto clipped = platform_->capture_region(Region{-50, -50, 100, 100}, false);
+    ASSERT_TRUE(clipped);
+    EXPECT_EQ(clipped->width, 50u);
+    EXPECT_EQ(platform_->capture_region(Region{900, 0, 10, 10}, false).error().message,
+              "selection had no area");
+}
+
+TEST_F(X11PlatformTest, DrawsThePointerOnlyWhereItIs) {
+    start("320x240x24");
+    auto backdrop = window(
+        {"--title", "backdrop", "--color", "808080", "--size", "320x240", "--override-redirect"});
+    warp_pointer(100, 80);
+    MonitorInfo first;
+    auto plain = platform_->capture_monitor(first, false);
+    auto with = platform_->capture_monitor(first, true);
+    ASSERT_TRUE(plain && with);
+    std::size_t changed = 0;
+    for (std::uint32_t y = 0; y < plain->height; ++y) {
+        for (std::uint32_t x = 0; x < plain->width; ++x) {
+            if (pixel(*plain, x, y) != pixel(*with, x, y)) {
+                ++changed;
+                EXPECT_LT(std::abs(static_cast<int>(x) - 100), 32) << x << "," << y;
+                EXPECT_LT(std::abs(static_cast<int>(y) - 80), 32) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GT(changed, 10u);
+
+    WindowInfo info;
+    info.handle = backdrop.id;
+    auto window_picture = platform_->capture_window(info, true);
+    ASSERT_TRUE(window_picture);
+    EXPECT_EQ(*window_picture, *with) << "the window fills the screen, so the pictures agree";
+}
+
+TEST_F(X11PlatformTest, MinimizesAndRestoresWithoutMovingTheFocus) {
+    start("800x600x24", true);
+    auto target = window({"--title", "target", "--pos", "10,10"});
+    auto other = window({"--title", "other", "--pos", "300,300"});
+    ASSERT_TRUE(wait_until([&] { return titles().size() == 2; }));
+    activate(other.id);
+    ASSERT_TRUE(wait_until([&] { return read_focus().active == other.id; }));
+    const FocusState before = read_focus();
+
+    WindowInfo info;
+    info.handle = target.id;
+    info.title = "target";
+    platform_->minimize_window(info);
+    ASSERT_TRUE(wait_until([&] {
+        const auto w = find(target.id);
+        return w && w->minimized;
+    }));
+    ASSERT_TRUE(platform_->restore_window(info));
+    const auto restored = find(target.id);
+    ASSERT_TRUE(restored);
+    EXPECT_FALSE(restored->minimized);
+    EXPECT_TRUE(restored->x.has_value());
+    EXPECT_EQ(read_focus(), before);
+    EXPECT_TRUE(platform_->capture_window(info, false)) << "a restored window can be captured";
+
+    // A restored window is no longer minimized: restoring again returns at once.
+    EXPECT_TRUE(platform_->restore_window(info));
+}
+
+TEST_F(X11PlatformTest, AWindowThatIsGoneNoLongerExists) {
+    start("320x240x24");
+    auto w = window({"--title", "short-lived"});
+    WindowInfo info;
+    info.handle = w.id;
+    EXPECT_TRUE(platform_->window_exists(info));
+    w.process->write_line("quit");
+    ASSERT_EQ(w.process->wait(milliseconds(5000)), 0);
+    EXPECT_FALSE(platform_->window_exists(info));
+    platform_->minimize_window(info);  // still fine
+    EXPECT_FALSE(platform_->capture_window(info, false));
+}
+
+TEST_F(X11PlatformTest, AWindowSourceFollowsItsSizeAndEndsWithTheWindow) {
+    start("640x480x24");
+    auto w = window({"--title", "recorded", "--color", "FF8800", "--size", "120x80"});
+    WindowInfo info;
+    info.handle = w.id;
+    auto source = platform_->start_recording_source(RecordWindow{info}, false);
+    ASSERT_TRUE(source) << source.error().message;
+    const FrameHandle first = (*source)->wait_first_frame(milliseconds(3000));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->width, 120u);
+    EXPECT_EQ(first->height, 80u);
+
+    ASSERT_TRUE(w.process->write_line("resize 160 90"));
+    ASSERT_EQ(w.process->read_line(milliseconds(5000)), "ok");
+    EXPECT_TRUE(wait_until([&] {
+        const FrameHandle f = (*source)->latest_frame();
+        return f->width == 160 && f->height == 90;
+    }));
+    const FrameHandle grown = (*source)->latest_frame();
+    // B, G, R, A of the window's colour.
+    EXPECT_EQ(grown->pixels[0], 0x00);
+    EXPECT_EQ(grown->pixels[1], 0x88);
+    EXPECT_EQ(grown->pixels[2], 0xFF);
+
+    EXPECT_FALSE((*source)->has_ended());
+    w.process->write_line("quit");
+    EXPECT_TRUE(wait_until([&] { return (*source)->has_ended(); }));
+    EXPECT_TRUE((*source)->latest_frame()) << "the last picture stays readable";
+}
+
+TEST_F(X11PlatformTest, ARegionSourceDeliversTheRegionsPixels) {
+    start("640x480x24");
+    auto w = window(
+        {"--title", "backdrop", "--color", "0000FF", "--size", "640x480", "--override-redirect"});
+    MonitorInfo monitor;
+    monitor.width = 640;
+    monitor.height = 480;
+    auto source =
+        platform_->start_recording_source(RecordRegion{Region{600, 400, 100, 100}, monitor}, false);
+    ASSERT_TRUE(source) << source.error().message;
+    const FrameHandle first = (*source)->wait_first_frame(milliseconds(3000));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->width, 40u);
+    EXPECT_EQ(first->height, 80u);
+    EXPECT_EQ(first->pixels[0], 0xFF);
+    EXPECT_EQ(first->pixels[2], 0x00);
+}
+
+}  // namespace
+}  // namespace vantle::x11

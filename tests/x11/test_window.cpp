@@ -1,0 +1,207 @@
+// A window for the X11 tests: it maps one window with the title, colour, size,
+// position and process id it is given, paints it whenever the server asks, and
+// obeys commands on standard input ("resize W H", "color RRGGBB", "quit"). It
+// prints the window's id once the window is painted (or, when started iconic,
+// once the window manager has iconified it), so a test knows when it is there.
+#include <poll.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+    std::string title = "test window";
+    bool wm_name_only = false;
+    bool no_title = false;
+    std::uint32_t color = 0x3366CC;
+    std::uint16_t width = 200;
+    std::uint16_t height = 150;
+    std::int16_t x = 0;
+    std::int16_t y = 0;
+    long pid = -1;  // -1: this process; -2: none
+    bool iconic = false;
+    bool override_redirect = false;
+};
+
+xcb_atom_t intern(xcb_connection_t* c, const char* name) {
+    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = r != nullptr ? r->atom : 0;
+    std::free(r);
+    return atom;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+        if (a == "--title") {
+            o.title = next();
+        } else if (a == "--wm-name-only") {
+            o.wm_name_only = true;
+        } else if (a == "--no-title") {
+            o.no_title = true;
+        } else if (a == "--color") {
+            o.color = static_cast<std::uint32_t>(std::stoul(next(), nullptr, 16));
+        } else if (a == "--size") {
+            const std::string v = next();
+            o.width = static_cast<std::uint16_t>(std::stoi(v));
+            o.height = static_cast<std::uint16_t>(std::stoi(v.substr(v.find('x') + 1)));
+        } else if (a == "--pos") {
+            const std::string v = next();
+            o.x = static_cast<std::int16_t>(std::stoi(v));
+            o.y = static_cast<std::int16_t>(std::stoi(v.substr(v.find(',') + 1)));
+        } else if (a == "--pid") {
+            o.pid = std::stol(next());
+        } else if (a == "--no-pid") {
+            o.pid = -2;
+        } else if (a == "--iconic") {
+            o.iconic = true;
+        } else if (a == "--override-redirect") {
+            o.override_redirect = true;
+        } else {
+            std::cerr << "test_window: unknown argument " << a << "\n";
+            return 64;
+        }
+    }
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c) != 0) {
+        std::cerr << "test_window: no display\n";
+        return 1;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t window = xcb_generate_id(c);
+    // The background is black on purpose: a picture taken before the client has
+    // painted shows black, not the window's colour.
+    const std::uint32_t values[] = {screen->black_pixel, o.override_redirect ? 1u : 0u,
+                                    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+                                        XCB_EVENT_MASK_PROPERTY_CHANGE |
+                                        XCB_EVENT_MASK_FOCUS_CHANGE};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, o.x, o.y, o.width, o.height, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+    const xcb_atom_t utf8 = intern(c, "UTF8_STRING");
+    if (!o.no_title) {
+        if (!o.wm_name_only) {
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_NET_WM_NAME"), utf8,
+                                8, static_cast<std::uint32_t>(o.title.size()), o.title.data());
+        }
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                            static_cast<std::uint32_t>(o.title.size()), o.title.data());
+    }
+    if (o.pid != -2) {
+        const auto pid = static_cast<std::uint32_t>(o.pid == -1 ? ::getpid() : o.pid);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_NET_WM_PID"),
+                            XCB_ATOM_CARDINAL, 32, 1, &pid);
+    }
+    // Position and size as asked (a window manager may otherwise place it anew).
+    std::uint32_t hints[18] = {};
+    hints[0] = 1 | 2 | 4 | 8;  // USPosition, USSize, PPosition, PSize
+    hints[1] = static_cast<std::uint32_t>(o.x);
+    hints[2] = static_cast<std::uint32_t>(o.y);
+    hints[3] = o.width;
+    hints[4] = o.height;
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NORMAL_HINTS,
+                        XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
+    if (o.iconic) {
+        const std::uint32_t wm_hints[9] = {2 /* StateHint */, 0, 3 /* IconicState */};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS,
+                            32, 9, wm_hints);
+    }
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, window, XCB_GC_FOREGROUND, &o.color);
+    xcb_map_window(c, window);
+    xcb_flush(c);
+
+    const xcb_atom_t wm_state = intern(c, "WM_STATE");
+    bool announced = false;
+    const auto announce = [&] {
+        if (!announced) {
+            announced = true;
+            std::printf("%u\n", window);
+            std::fflush(stdout);
+        }
+    };
+    std::string input;
+    for (;;) {
+        while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
+            const int type = e->response_type & 0x7F;
+            if (type == XCB_EXPOSE) {
+                const auto* ex = reinterpret_cast<xcb_expose_event_t*>(e);
+                if (ex->count == 0) {
+                    xcb_get_geometry_reply_t* g =
+                        xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+                    if (g != nullptr) {
+                        const xcb_rectangle_t all{0, 0, g->width, g->height};
+                        xcb_poly_fill_rectangle(c, window, gc, 1, &all);
+                        std::free(g);
+                    }
+                    // A round trip: the paint has reached the server before the id is out.
+                    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+                    if (!o.iconic) {
+                        announce();
+                    }
+                }
+            } else if (type == XCB_PROPERTY_NOTIFY && o.iconic) {
+                const auto* pe = reinterpret_cast<xcb_property_notify_event_t*>(e);
+                if (pe->atom == wm_state) {
+                    announce();
+                }
+            }
+            std::free(e);
+        }
+        if (xcb_connection_has_error(c) != 0) {
+            return 1;
+        }
+        xcb_flush(c);
+        pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {0, POLLIN, 0}};
+        ::poll(fds, 2, -1);
+        if ((fds[1].revents & (POLLIN | POLLHUP)) != 0) {
+            char buffer[256];
+            const ssize_t n = ::read(0, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            input.append(buffer, static_cast<std::size_t>(n));
+            std::size_t end = 0;
+            while ((end = input.find('\n')) != std::string::npos) {
+                const std::string line = input.substr(0, end);
+                input.erase(0, end + 1);
+                if (line == "quit") {
+                    xcb_destroy_window(c, window);
+                    xcb_flush(c);
+                    xcb_disconnect(c);
+                    return 0;
+                }
+                if (line.rfind("resize ", 0) == 0) {
+                    const std::string v = line.substr(7);
+                    const std::uint32_t size[] = {
+                        static_cast<std::uint32_t>(std::stoul(v)),
+                        static_cast<std::uint32_t>(std::stoul(v.substr(v.find(' ') + 1)))};
+                    xcb_configure_window(c, window,
+                                         XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+                } else if (line.rfind("color ", 0) == 0) {
+                    o.color = static_cast<std::uint32_t>(std::stoul(line.substr(6), nullptr, 16));
+                    xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &o.color);
+                    xcb_clear_area(c, 1, window, 0, 0, 0, 0);
+                }
+                // Every command is answered once the server has carried it out.
+                std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+                std::printf("ok\n");
+                std::fflush(stdout);
+            }
+        }
+    }
+    xcb_disconnect(c);
+    return 0;
+}
