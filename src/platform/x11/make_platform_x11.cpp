@@ -20,6 +20,8 @@ constexpr std::uint32_t kNetWmStateRemove = 0;
 constexpr std::uint32_t kSourceIsPager = 2;
 // How long a capture waits for a freshly redirected window to repaint.
 constexpr std::chrono::milliseconds kRepaintWait(500);
+// How long minimizing waits to see the window manager act on the request.
+constexpr std::chrono::milliseconds kMinimizeConfirm(1000);
 
 template <typename T>
 CliResult<T> as_cli(Result<T> result) {
@@ -100,8 +102,23 @@ class X11Platform final : public Platform {
         if (!x) {
             return;
         }
-        x->send_root_message(static_cast<xcb_window_t>(window.handle), x->atom("WM_CHANGE_STATE"),
-                             kIconicState);
+        const auto handle = static_cast<xcb_window_t>(window.handle);
+        x->send_root_message(handle, x->atom("WM_CHANGE_STATE"), kIconicState);
+        if (!x->window_manager()) {
+            return;
+        }
+        // openbox has been seen to drop a request that arrives while it is busy
+        // with a focus change; ask again until it is done, for a short while, so
+        // that a window restored for a capture is not left open.
+        const auto deadline = std::chrono::steady_clock::now() + kMinimizeConfirm;
+        int polls = 0;
+        while (!x->is_minimized(handle) && exists(*x, handle) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            if (++polls % 4 == 0) {
+                x->send_root_message(handle, x->atom("WM_CHANGE_STATE"), kIconicState);
+            }
+        }
     }
 
     bool window_exists(const WindowInfo& window) override {
@@ -109,11 +126,7 @@ class X11Platform final : public Platform {
         if (!x) {
             return false;
         }
-        const x11::Reply<xcb_get_window_attributes_reply_t> reply(xcb_get_window_attributes_reply(
-            x->conn(),
-            xcb_get_window_attributes(x->conn(), static_cast<xcb_window_t>(window.handle)),
-            nullptr));
-        return reply != nullptr;
+        return exists(*x, static_cast<xcb_window_t>(window.handle));
     }
 
     CliResult<std::unique_ptr<FrameSource>> start_recording_source(const RecordTarget& target,
@@ -128,6 +141,12 @@ class X11Platform final : public Platform {
     }
 
   private:
+    static bool exists(XcbSession& x, xcb_window_t window) {
+        const x11::Reply<xcb_get_window_attributes_reply_t> reply(xcb_get_window_attributes_reply(
+            x.conn(), xcb_get_window_attributes(x.conn(), window), nullptr));
+        return reply != nullptr;
+    }
+
     static Result<RgbaImage> window_picture(xcb_window_t window, bool cursor) {
         Result<XcbSession> x = connect();
         if (!x) {
