@@ -50,6 +50,11 @@ std::optional<std::uint32_t> window_pid(XcbSession& x, xcb_window_t window) {
         return pid;
     }
     // Without the property, ask the server which local process made the window.
+    // (A request of a missing extension would close the connection.)
+    const xcb_query_extension_reply_t* res = xcb_get_extension_data(x.conn(), &xcb_res_id);
+    if (res == nullptr || res->present == 0) {
+        return std::nullopt;
+    }
     xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
     const Reply<xcb_res_query_client_ids_reply_t> reply(xcb_res_query_client_ids_reply(
         x.conn(), xcb_res_query_client_ids(x.conn(), 1, &spec), nullptr));

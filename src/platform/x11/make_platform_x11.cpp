@@ -81,7 +81,7 @@ class X11Platform final : public Platform {
             // Mapping or activating the window would move the focus to it; taking
             // the hidden state away restores it where it was and leaves the focus.
             x->send_root_message(handle, x->atom("_NET_WM_STATE"), kNetWmStateRemove,
-                                 x->atom("_NET_WM_STATE_HIDDEN"), 0);
+                                 x->atom("_NET_WM_STATE_HIDDEN"), 0, kSourceIsPager);
         } else {
             xcb_map_window(x->conn(), handle);
         }

@@ -82,7 +82,7 @@ std::optional<XcbSession::Property> XcbSession::property(xcb_window_t window, xc
 std::vector<std::uint32_t> XcbSession::words(xcb_window_t window, std::string_view name) {
     std::vector<std::uint32_t> out;
     const std::optional<Property> p = property(window, atom(name));
-    if (!p || p->format != 32) {
+    if (!p || p->format != 32 || p->bytes.size() < 4) {
         return out;
     }
     out.resize(p->bytes.size() / 4);
@@ -120,7 +120,7 @@ bool XcbSession::is_minimized(xcb_window_t window) {
 }
 
 void XcbSession::send_root_message(xcb_window_t window, xcb_atom_t type, std::uint32_t d0,
-                                   std::uint32_t d1, std::uint32_t d2) {
+                                   std::uint32_t d1, std::uint32_t d2, std::uint32_t d3) {
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
@@ -129,6 +129,7 @@ void XcbSession::send_root_message(xcb_window_t window, xcb_atom_t type, std::ui
     event.data.data32[0] = d0;
     event.data.data32[1] = d1;
     event.data.data32[2] = d2;
+    event.data.data32[3] = d3;
     xcb_send_event(conn_, 0, root(),
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&event));

@@ -60,7 +60,7 @@ class XcbSession {
     // Sends an EWMH/ICCCM client message about `window` to the root, where the
     // window manager listens for it.
     void send_root_message(xcb_window_t window, xcb_atom_t type, std::uint32_t d0,
-                           std::uint32_t d1 = 0, std::uint32_t d2 = 0);
+                           std::uint32_t d1 = 0, std::uint32_t d2 = 0, std::uint32_t d3 = 0);
 
   private:
     XcbSession(xcb_connection_t* conn, const xcb_screen_t* screen) : conn_(conn), screen_(screen) {}
