@@ -9,9 +9,9 @@
 #include <system_error>
 #include <thread>
 
+#include "support/deflate_piece.h"
 #include "support/png_filter.h"
 #include "support/png_internal.h"
-#include "support/zlib_stream.h"
 
 namespace vantle {
 namespace png_internal {
@@ -27,7 +27,9 @@ constexpr std::uint8_t kColourTypeRgba = 6;
 constexpr std::size_t kChunkOverhead = 12;
 // Below this many raw bytes a second thread costs more than it saves.
 constexpr std::uint64_t kMinBytesPerThread = 1 << 20;
-constexpr unsigned kMaxThreads = 4;
+constexpr unsigned kMaxThreads = 8;
+// A zlib stream's header: deflate with a 32 KiB window, made at the default level.
+constexpr std::array<std::uint8_t, 2> kZlibHeader = {0x78, 0x9c};
 
 // Slicing-by-8 tables: table[0] is the classic byte table, table[k] advances a
 // byte through k more zero bytes, so eight input bytes cost eight lookups.
@@ -79,50 +81,128 @@ Error size_error(std::uint32_t width, std::uint32_t height, const std::string& r
                  " pixels: " + reason);
 }
 
-// Rows [first, last) of the picture, each as its filter type byte and filtered bytes.
-void filter_rows(std::span<const std::uint8_t> rgba, std::size_t stride, std::size_t first,
-                 std::size_t last, std::span<const std::uint8_t> zero_row, std::uint8_t* out) {
-    for (std::size_t row = first; row < last; ++row) {
-        const std::span<const std::uint8_t> prev =
-            row == 0 ? zero_row : rgba.subspan((row - 1) * stride, stride);
-        png_filter::filter_row(prev, rgba.subspan(row * stride, stride),
-                               {out + row * (stride + 1), stride + 1});
-    }
-}
-
-// Splits the rows into bands filtered side by side; rows depend only on the raw
-// picture, so the bands need no coordination.
-void filter_picture(std::span<const std::uint8_t> rgba, std::size_t stride, std::size_t height,
-                    std::uint8_t* out) {
-    const std::vector<std::uint8_t> zero_row(stride, 0);
-    const std::uint64_t raw_bytes = static_cast<std::uint64_t>(stride) * height;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t bands = static_cast<std::size_t>(std::min<std::uint64_t>(
-        {cores, kMaxThreads, height, std::max<std::uint64_t>(1, raw_bytes / kMinBytesPerThread)}));
-
+// Runs task(0) .. task(count - 1), task(0) on this thread and the others on
+// threads of their own where the system gives them.
+template <typename Task>
+void run_side_by_side(std::size_t count, const Task& task) {
     std::vector<std::thread> helpers;
-    helpers.reserve(bands);
-    std::size_t first_own_band = 0;
-    for (std::size_t band = 1; band < bands; ++band) {
-        const std::size_t first = height * band / bands;
-        const std::size_t last = height * (band + 1) / bands;
+    helpers.reserve(count);
+    std::size_t inline_from = count;
+    for (std::size_t k = 1; k < count; ++k) {
         try {
-            helpers.emplace_back(filter_rows, rgba, stride, first, last,
-                                 std::span<const std::uint8_t>(zero_row), out);
+            helpers.emplace_back([&task, k] { task(k); });
         } catch (const std::system_error&) {
-            // No thread to be had: this thread filters the remaining bands too.
-            first_own_band = band;
+            inline_from = k;
             break;
         }
     }
-    const std::size_t own_last = first_own_band == 0 ? height / bands : height;
-    filter_rows(rgba, stride, 0, own_last, zero_row, out);
-    if (first_own_band != 0) {
-        filter_rows(rgba, stride, height * first_own_band / bands, height, zero_row, out);
+    task(0);
+    for (std::size_t k = inline_from; k < count; ++k) {
+        task(k);
     }
     for (std::thread& helper : helpers) {
         helper.join();
     }
+}
+
+std::size_t choose_bands(std::size_t stride, std::size_t height, unsigned requested) {
+    if (requested != 0) {
+        return std::min<std::size_t>(requested, height);
+    }
+    const std::uint64_t raw_bytes = static_cast<std::uint64_t>(stride) * height;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<std::size_t>(std::min<std::uint64_t>(
+        {cores, kMaxThreads, height, std::max<std::uint64_t>(1, raw_bytes / kMinBytesPerThread)}));
+}
+
+// The filtered picture (a filter type byte before each row) as the zlib
+// stream's pieces, one per band of rows. Rows filter independently, so the
+// bands need no coordination; the pieces are compressed once every row is
+// filtered, so that each may look back into the band before it.
+struct Compressed {
+    std::vector<deflate::CompressedBytes> pieces;
+    std::uint32_t adler = 1;
+};
+
+Result<Compressed> filter_and_compress(std::span<const std::uint8_t> rgba, std::size_t stride,
+                                       std::size_t height, std::size_t bands,
+                                       std::uint8_t* filtered) {
+    const std::vector<std::uint8_t> zero_row(stride, 0);
+    const std::size_t row_bytes = stride + 1;
+    auto first_row = [&](std::size_t band) { return height * band / bands; };
+
+    run_side_by_side(bands, [&](std::size_t band) {
+        for (std::size_t row = first_row(band); row < first_row(band + 1); ++row) {
+            const std::span<const std::uint8_t> prev =
+                row == 0 ? std::span<const std::uint8_t>(zero_row)
+                         : rgba.subspan((row - 1) * stride, stride);
+            png_filter::filter_row(prev, rgba.subspan(row * stride, stride),
+                                   {filtered + row * row_bytes, row_bytes});
+        }
+    });
+
+    struct Piece {
+        Result<deflate::CompressedBytes> bytes = deflate::CompressedBytes{};
+        std::uint32_t adler = 1;
+        std::size_t length = 0;
+    };
+    std::vector<Piece> pieces(bands);
+    run_side_by_side(bands, [&](std::size_t band) {
+        const std::size_t begin = first_row(band) * row_bytes;
+        const std::size_t end = first_row(band + 1) * row_bytes;
+        const std::span<const std::uint8_t> input(filtered + begin, end - begin);
+        const std::span<const std::uint8_t> history(filtered, begin);
+        try {
+            pieces[band].bytes = deflate::compress_piece(history, input, band + 1 == bands);
+        } catch (const std::bad_alloc&) {
+            pieces[band].bytes = std::unexpected(Error("out of memory"));
+        }
+        pieces[band].adler = deflate::adler32(1, input);
+        pieces[band].length = input.size();
+    });
+
+    Compressed compressed;
+    for (Piece& piece : pieces) {
+        if (!piece.bytes) {
+            return std::unexpected(std::move(piece.bytes).error());
+        }
+        compressed.adler = deflate::adler32_combine(compressed.adler, piece.adler, piece.length);
+        compressed.pieces.push_back(std::move(*piece.bytes));
+    }
+    return compressed;
+}
+
+// Writes the parts, one after another, as the data of IDAT chunks of at most
+// `max_length` bytes each.
+std::uint8_t* put_idat_chunks(std::uint8_t* p, std::span<const std::span<const std::uint8_t>> parts,
+                              std::size_t max_length) {
+    std::size_t total = 0;
+    for (const std::span<const std::uint8_t> part : parts) {
+        total += part.size();
+    }
+    std::size_t part = 0;
+    std::size_t part_offset = 0;
+    while (total > 0) {
+        const std::size_t length = std::min(total, max_length);
+        put_be32(p, static_cast<std::uint32_t>(length));
+        std::memcpy(p + 4, "IDAT", 4);
+        std::uint8_t* data = p + 8;
+        for (std::size_t left = length; left > 0;) {
+            const std::size_t step = std::min(left, parts[part].size() - part_offset);
+            std::memcpy(data, parts[part].data() + part_offset, step);
+            data += step;
+            left -= step;
+            part_offset += step;
+            if (part_offset == parts[part].size()) {
+                ++part;
+                part_offset = 0;
+            }
+        }
+        put_be32(data, crc32(0, {p + 4, length + 4}));
+        p = data + 4;
+        total -= length;
+    }
+    return p;
 }
 
 }  // namespace
@@ -146,7 +226,7 @@ std::uint32_t crc32(std::uint32_t crc, std::span<const std::uint8_t> bytes) {
 
 Result<std::vector<std::uint8_t>> encode_png(std::uint32_t width, std::uint32_t height,
                                              std::span<const std::uint8_t> rgba,
-                                             std::size_t max_idat_length) {
+                                             const EncodeOptions& options) {
     if (width == 0 || height == 0) {
         return std::unexpected(size_error(width, height, "a PNG needs at least one pixel"));
     }
@@ -154,7 +234,8 @@ Result<std::vector<std::uint8_t>> encode_png(std::uint32_t width, std::uint32_t 
         return std::unexpected(
             size_error(width, height, "a PNG side may not exceed 2147483647 pixels"));
     }
-    // Neither product below can wrap in 64 bits: (2^33 - 4) * (2^31 - 1) + 2^31 < 2^64.
+    // Neither sum nor product below can wrap in 64 bits:
+    // (2^33 - 4) * (2^31 - 1) + 2^31 < 2^64.
     const std::uint64_t stride64 = std::uint64_t{width} * kPixelBytes;
     const std::uint64_t needed = stride64 * height;
     if (needed > rgba.size()) {
@@ -168,22 +249,34 @@ Result<std::vector<std::uint8_t>> encode_png(std::uint32_t width, std::uint32_t 
     }
     const auto stride = static_cast<std::size_t>(stride64);
     const auto filtered_size = static_cast<std::size_t>(filtered_size64);
-    max_idat_length = std::clamp<std::size_t>(max_idat_length, 1, kMaxChunkLength);
+    const std::size_t max_idat_length =
+        std::clamp<std::size_t>(options.max_idat_length, 1, kMaxChunkLength);
 
     try {
-        // Not zeroed first: every byte is written by the filter.
+        // Not zeroed first: the filters write every byte.
         const std::unique_ptr<std::uint8_t[]> filtered(new std::uint8_t[filtered_size]);
-        filter_picture(rgba, stride, height, filtered.get());
-
-        Result<CompressedBytes> compressed = compress_zlib_stream({filtered.get(), filtered_size});
+        Result<Compressed> compressed = filter_and_compress(
+            rgba, stride, height, choose_bands(stride, height, options.bands), filtered.get());
         if (!compressed) {
             return std::unexpected(size_error(width, height, compressed.error().render()));
         }
-        const std::span<const std::uint8_t> stream = compressed->bytes();
 
-        const std::size_t idat_count = (stream.size() + max_idat_length - 1) / max_idat_length;
+        std::array<std::uint8_t, 4> adler{};
+        put_be32(adler.data(), compressed->adler);
+        std::vector<std::span<const std::uint8_t>> parts;
+        parts.emplace_back(kZlibHeader);
+        for (const deflate::CompressedBytes& piece : compressed->pieces) {
+            parts.push_back(piece.bytes());
+        }
+        parts.emplace_back(adler);
+        std::size_t stream_size = 0;
+        for (const std::span<const std::uint8_t> part : parts) {
+            stream_size += part.size();
+        }
+
+        const std::size_t idat_count = (stream_size + max_idat_length - 1) / max_idat_length;
         std::vector<std::uint8_t> png(kSignature.size() + (kChunkOverhead + kIhdrLength) +
-                                      idat_count * kChunkOverhead + stream.size() + kChunkOverhead);
+                                      idat_count * kChunkOverhead + stream_size + kChunkOverhead);
         std::uint8_t* p = std::copy(kSignature.begin(), kSignature.end(), png.data());
 
         std::array<std::uint8_t, kIhdrLength> ihdr{};
@@ -193,11 +286,7 @@ Result<std::vector<std::uint8_t>> encode_png(std::uint32_t width, std::uint32_t 
         ihdr[9] = kColourTypeRgba;
         // Bytes 10 to 12 stay zero: deflate, adaptive filtering, no interlace.
         p = put_chunk(p, "IHDR", ihdr);
-        for (std::size_t offset = 0; offset < stream.size(); offset += max_idat_length) {
-            p = put_chunk(
-                p, "IDAT",
-                stream.subspan(offset, std::min(max_idat_length, stream.size() - offset)));
-        }
+        p = put_idat_chunks(p, parts, max_idat_length);
         put_chunk(p, "IEND", {});
         return png;
     } catch (const std::bad_alloc&) {
@@ -209,7 +298,7 @@ Result<std::vector<std::uint8_t>> encode_png(std::uint32_t width, std::uint32_t 
 
 Result<std::vector<std::uint8_t>> encode_png(std::uint32_t width, std::uint32_t height,
                                              std::span<const std::uint8_t> rgba) {
-    return png_internal::encode_png(width, height, rgba, png_internal::kMaxChunkLength);
+    return png_internal::encode_png(width, height, rgba, {});
 }
 
 }  // namespace vantle

@@ -12,13 +12,21 @@ namespace vantle::png_internal {
 // The largest chunk the format allows, 2^31 - 1 bytes.
 inline constexpr std::size_t kMaxChunkLength = 0x7fffffff;
 
-// `encode_png` with the compressed data cut into IDAT chunks of at most
-// `max_idat_length` bytes (at least 1), so tests can reach the split that only
-// multi-gigabyte pictures need in real use.
+// How `encode_png` splits its work; the defaults are what it uses.
+struct EncodeOptions {
+    // The compressed data goes into IDAT chunks of at most this many bytes (at
+    // least 1). Only pictures of gigabytes need more than one in real use.
+    std::size_t max_idat_length = kMaxChunkLength;
+    // How many bands of rows are filtered and compressed side by side; 0 lets
+    // the encoder choose from the processor count and the picture's size. Never
+    // more than the picture's rows.
+    unsigned bands = 0;
+};
+
 [[nodiscard]] Result<std::vector<std::uint8_t>> encode_png(std::uint32_t width,
                                                            std::uint32_t height,
                                                            std::span<const std::uint8_t> rgba,
-                                                           std::size_t max_idat_length);
+                                                           const EncodeOptions& options);
 
 // The CRC-32 of PNG chunks (ISO 3309, as in zlib), continued from `crc`
 // (0 to start).

@@ -203,7 +203,8 @@ TEST(EncodePng, WritesSignatureHeaderDataAndEndWithCorrectCrcs) {
     // Small IDAT chunks, as only pictures of gigabytes would need in real use.
     for (const std::size_t max_idat : {std::size_t{1000}, png_internal::kMaxChunkLength}) {
         SCOPED_TRACE(max_idat);
-        const Result<Bytes> png = png_internal::encode_png(width, height, rgba, max_idat);
+        const Result<Bytes> png =
+            png_internal::encode_png(width, height, rgba, {.max_idat_length = max_idat});
         ASSERT_TRUE(png.has_value());
         const Bytes signature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
         ASSERT_GE(png->size(), signature.size());

@@ -1,0 +1,78 @@
+#include <libdeflate.h>
+
+#include "support/deflate_blocks.h"
+#include "support/deflate_piece.h"
+
+namespace vantle::deflate {
+namespace {
+
+constexpr int kDefaultLevel = 6;
+// An empty stored block: three header bits, the padding to a byte, then
+// LEN = 0 and NLEN = 0xffff.
+constexpr std::size_t kRealignBytes = 1 + 4;
+
+struct FreeCompressor {
+    void operator()(libdeflate_compressor* compressor) const {
+        libdeflate_free_compressor(compressor);
+    }
+};
+
+// libdeflate always finishes its output with a final block. To let another
+// piece follow, clear that block's final bit and close the piece with an empty
+// non-final stored block, which also brings it back to a byte boundary (what
+// zlib's sync flush writes).
+bool make_not_final(CompressedBytes& piece) {
+    const std::optional<StreamEnd> end = find_stream_end(piece.bytes());
+    if (!end) {
+        return false;
+    }
+    std::uint8_t* bytes = piece.data.get();
+    bytes[end->final_block_bit / 8] &=
+        static_cast<std::uint8_t>(~(1u << (end->final_block_bit % 8)));
+    const auto end_byte = static_cast<std::size_t>(end->end_bit / 8);
+    const unsigned used_bits = static_cast<unsigned>(end->end_bit % 8);
+    // The stored block's header is zero bits: keep only the bits in use.
+    bytes[end_byte] =
+        used_bits == 0 ? 0 : static_cast<std::uint8_t>(bytes[end_byte] & ((1u << used_bits) - 1));
+    // Three header bits after `used_bits` spill into a second byte when more
+    // than five bits of the last byte are in use.
+    std::size_t at = end_byte + 1;
+    if (used_bits > 5) {
+        bytes[at++] = 0;
+    }
+    bytes[at++] = 0x00;
+    bytes[at++] = 0x00;
+    bytes[at++] = 0xff;
+    bytes[at++] = 0xff;
+    piece.size = at;
+    return true;
+}
+
+}  // namespace
+
+Result<CompressedBytes> compress_piece(std::span<const std::uint8_t> /*history*/,
+                                       std::span<const std::uint8_t> input, bool last) {
+    const std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor(
+        libdeflate_alloc_compressor(kDefaultLevel));
+    if (!compressor) {
+        return std::unexpected(Error("the deflate compressor could not be created"));
+    }
+    const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), input.size());
+    CompressedBytes piece{
+        std::unique_ptr<std::uint8_t[]>(new std::uint8_t[bound + kRealignBytes + 1]), 0};
+    piece.size = libdeflate_deflate_compress(compressor.get(), input.data(), input.size(),
+                                             piece.data.get(), bound);
+    if (piece.size == 0) {
+        return std::unexpected(Error("deflate output did not fit its bound"));
+    }
+    if (!last && !make_not_final(piece)) {
+        return std::unexpected(Error("libdeflate wrote a stream whose end could not be found"));
+    }
+    return piece;
+}
+
+std::uint32_t adler32(std::uint32_t adler, std::span<const std::uint8_t> bytes) {
+    return libdeflate_adler32(adler, bytes.data(), bytes.size());
+}
+
+}  // namespace vantle::deflate
