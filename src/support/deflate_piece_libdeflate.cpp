@@ -32,8 +32,11 @@ bool make_not_final(CompressedBytes& piece) {
     const auto end_byte = static_cast<std::size_t>(end->end_bit / 8);
     const unsigned used_bits = static_cast<unsigned>(end->end_bit % 8);
     // The stored block's header is zero bits: keep only the bits in use.
-    bytes[end_byte] =
-        used_bits == 0 ? 0 : static_cast<std::uint8_t>(bytes[end_byte] & ((1u << used_bits) - 1));
+    if (used_bits == 0) {
+        bytes[end_byte] = 0;
+    } else {
+        bytes[end_byte] = static_cast<std::uint8_t>(bytes[end_byte] & ((1u << used_bits) - 1));
+    }
     // Three header bits after `used_bits` spill into a second byte when more
     // than five bits of the last byte are in use.
     std::size_t at = end_byte + 1;
