@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/records.h"
+#include "support/error.h"
+
+namespace vantle::mcp {
+
+// The longer side of an inline preview, in pixels.
+inline constexpr std::uint32_t kPreviewLimit = 1568;
+
+struct PreviewSize {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    friend bool operator==(const PreviewSize&, const PreviewSize&) = default;
+};
+
+struct Preview {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<std::uint8_t> png;  // a whole PNG file
+};
+
+// The picture's own size when its longer side is at most kPreviewLimit, else
+// the size that makes the longer side kPreviewLimit and keeps the aspect ratio
+// to the nearest pixel, never below 1.
+[[nodiscard]] PreviewSize preview_size(std::uint32_t width, std::uint32_t height);
+
+// `picture` resampled with a triangle (linear) filter to `width` x `height`.
+[[nodiscard]] RgbaImage resize_triangle(const RgbaImage& picture, std::uint32_t width,
+                                        std::uint32_t height);
+
+// The bounded copy of a captured picture that goes back inline, as PNG.
+[[nodiscard]] Result<Preview> make_preview(const RgbaImage& picture);
+
+// "Preview scaled to WxH; the WxH file at <path> keeps every pixel." or, when
+// unscaled, "WxH capture written to <path>".
+[[nodiscard]] std::string preview_summary(const Preview& preview, const RgbaImage& picture,
+                                          const std::string& path);
+
+// Standard base64 (RFC 4648 alphabet, "=" padding, no line breaks).
+[[nodiscard]] std::string base64_encode(std::span<const std::uint8_t> bytes);
+
+}  // namespace vantle::mcp
