@@ -58,6 +58,7 @@ class McpServer {
     [[nodiscard]] const PlatformPtr& platform() const { return platform_; }
     // Loads the settings afresh.
     [[nodiscard]] Config settings() const { return settings_(); }
+    [[nodiscard]] const SettingsProvider& settings_provider() const { return settings_; }
 
     // Sets every recording's stop flag, then joins each thread, discarding the outcomes.
     void stop_all_recordings();
