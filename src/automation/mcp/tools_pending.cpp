@@ -3,9 +3,6 @@
 
 namespace vantle::mcp {
 
-nlohmann::json list_windows(Platform& /*platform*/, const nlohmann::json& /*arguments*/) {
-    return tool_error("list_windows is not available in this build yet");
-}
 nlohmann::json capture(McpServer& /*server*/, const nlohmann::json& /*arguments*/) {
     return tool_error("capture is not available in this build yet");
 }
