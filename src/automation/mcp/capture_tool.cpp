@@ -1,0 +1,47 @@
+#include "automation/mcp/arguments.h"
+#include "automation/mcp/output_path.h"
+#include "automation/mcp/preview.h"
+#include "automation/mcp/server.h"
+#include "automation/mcp/tool_result.h"
+#include "automation/mcp/tools.h"
+#include "automation/run/capture.h"
+#include "support/json_line.h"
+#include "support/paths.h"
+
+namespace vantle::mcp {
+
+nlohmann::json capture(McpServer& server, const nlohmann::json& arguments) {
+    auto target = parse_target_arguments(arguments, server.settings_provider());
+    if (!target) {
+        return tool_error(std::move(target.error()));
+    }
+    auto path = resolve_output_path(arguments, server.settings_provider(), "png");
+    if (!path) {
+        return tool_error(std::move(path.error()));
+    }
+    CaptureRequest request;
+    request.out = path_to_utf8(*path);
+    request.target = std::move(*target);
+    if (const nlohmann::json* delay = find_argument(arguments, "delay_ms")) {
+        request.delay_ms = non_negative_integer(*delay).value_or(0);
+    }
+    request.cursor = flag_argument(arguments, "cursor");
+    request.restore = flag_argument(arguments, "restore");
+    request.allow_desktop = server.settings().automation_allow_desktop;
+
+    auto outcome = run_capture(*server.platform(), request);
+    if (!outcome) {
+        return tool_error(std::move(outcome.error().message));
+    }
+    auto preview = make_preview(outcome->image);
+    if (!preview) {
+        return tool_error("captured, but the preview failed: " + preview.error().render());
+    }
+    return tool_success(nlohmann::json::array({
+        text_item(json_text(capture_result_json(*outcome))),
+        text_item(preview_summary(*preview, outcome->image, path_to_utf8(outcome->path))),
+        png_item(base64_encode(preview->png)),
+    }));
+}
+
+}  // namespace vantle::mcp
