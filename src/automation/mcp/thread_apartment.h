@@ -12,7 +12,7 @@ class ThreadApartment {
     ~ThreadApartment();
 
   private:
-    bool joined_ = false;
+    [[maybe_unused]] bool joined_ = false;  // only the Windows side has an apartment to leave
 };
 
 }  // namespace vantle::mcp
