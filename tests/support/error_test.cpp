@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
 #include "support/error.h"
 #include "support/os_error.h"
 
@@ -28,10 +26,6 @@ TEST(OsError, FormatsTextAndCodeAsTheSystemWouldShowThem) {
     for (const Case& c : cases) {
         EXPECT_EQ(format_os_error(c.text, c.code), c.expected);
     }
-}
-
-TEST(OsError, UsesTheSystemTextForErrno) {
-    EXPECT_EQ(os_error_text(ENOENT), "No such file or directory (0x00000002)");
 }
 
 }  // namespace
