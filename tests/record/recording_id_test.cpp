@@ -1,21 +1,27 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
+#include <cstdlib>
 #include <set>
 #include <thread>
 
+#include "record/process_id.h"
 #include "record/recording_id.h"
 
 namespace vantle {
 namespace {
 
 TEST(RecordingId, CountsUpFromOneUnderThisProcessId) {
-    // ctest runs every case in a process of its own, and this case comes first in
-    // its binary anyway, so no id has been drawn before.
-    const std::string pid = std::to_string(::getpid());
-    EXPECT_EQ(new_recording_id(), pid + "-1");
-    EXPECT_EQ(new_recording_id(), pid + "-2");
+    // The counter is process-wide and other cases draw ids too, so the first
+    // draws are made in a fresh process (re-executed for the "threadsafe" style).
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const std::string pid = std::to_string(current_process_id());
+            const bool counts =
+                new_recording_id() == pid + "-1" && new_recording_id() == pid + "-2";
+            std::exit(counts ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(RecordingId, ConcurrentDrawsNeverRepeat) {
