@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 
 #include "automation/run/runner.h"
 #include "fakes/fake_platform.h"
+#include "fakes/temp_directory.h"
+#include "support/json_line.h"
 #include "support/writer.h"
 
 namespace vantle {
@@ -21,10 +22,9 @@ class EmptyReader final : public Reader {
 class CaptureCommandTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vantle-capture-cmd-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        const fs::path fresh = testing::make_temp_directory("vantle-capture-cmd");
         previous_ = fs::current_path();
-        fs::current_path(pattern);
+        fs::current_path(fresh);
         dir_ = fs::current_path();
     }
     void TearDown() override {
@@ -65,8 +65,8 @@ TEST_F(CaptureCommandTest, PrintsTheResultObjectWithJson) {
     EXPECT_EQ(run(command), 0u);
     EXPECT_EQ(
         out_.text(),
-        R"({"height":40,"monitor":1,"path":")" + (dir_ / "shot.png").string() +
-            R"(","target":{"kind":"region","pid":null,"process":null,"title":null},"width":40})"
+        R"({"height":40,"monitor":1,"path":)" + json_text((dir_ / "shot.png").string()) +
+            R"(,"target":{"kind":"region","pid":null,"process":null,"title":null},"width":40})"
             "\n");
     EXPECT_EQ(err_.text(), "");
 }

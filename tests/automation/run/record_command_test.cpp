@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <fstream>
 #include <future>
 #include <regex>
@@ -10,6 +8,8 @@
 #include "automation/run/record_stop_command.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_recording.h"
+#include "record/process_id.h"
+#include "support/json_line.h"
 
 namespace vantle {
 namespace {
@@ -63,7 +63,7 @@ struct CommandFixture {
 
     CommandFixture() {
         dir = fs::temp_directory_path() /
-              ("vantle-record-cmd-" + std::to_string(::getpid()) + "-" +
+              ("vantle-record-cmd-" + std::to_string(current_process_id()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
@@ -102,7 +102,9 @@ TEST(RecordCommand, WithJsonPrintsTheStartedEventThenTheResult) {
     EXPECT_EQ(fixture.err.text(), "vantle: recording started, id " + id +
                                       "; stop it with `vantle-cli record --stop " + id +
                                       "` or Ctrl+C\n");
-    const std::string path = (fixture.dir / "clip.mp4").string();
+    // As the JSON string holds it (a Windows path's backslashes are escaped).
+    const std::string quoted = json_text((fixture.dir / "clip.mp4").string());
+    const std::string path = quoted.substr(1, quoted.size() - 2);
     EXPECT_EQ(fixture.out.text(),
               "{\"event\":\"started\",\"id\":\"" + id + "\"}\n" +
                   "{\"frames\":2,\"height\":48,\"id\":\"" + id + "\",\"monitor\":0,\"path\":\"" +

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <fstream>
 #include <sstream>
 
 #include "automation/run/record_operation.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_recording.h"
+#include "record/process_id.h"
 #include "support/json_line.h"
 
 namespace vantle {
@@ -44,7 +43,7 @@ struct RecordFixture {
 
     RecordFixture() {
         dir = fs::temp_directory_path() /
-              ("vantle-record-op-" + std::to_string(::getpid()) + "-" +
+              ("vantle-record-op-" + std::to_string(current_process_id()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
@@ -138,7 +137,11 @@ TEST(RunRecord, AStaleTemporaryLinkIsNotWrittenThrough) {
     RecordFixture fixture;
     const fs::path victim = fixture.dir / "victim";
     std::ofstream(victim) << "precious";
-    fs::create_symlink(victim, fixture.temporary());
+    std::error_code link_error;
+    fs::create_symlink(victim, fixture.temporary(), link_error);
+    if (link_error) {
+        GTEST_SKIP() << "this system lets no ordinary process make symbolic links";
+    }
     ASSERT_TRUE(fixture.run());
     EXPECT_EQ(read_file(victim), "precious");
     EXPECT_EQ(read_file(fixture.destination()), "fake-mp4\nfff\nfinished\n");
