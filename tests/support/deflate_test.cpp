@@ -31,7 +31,7 @@ Bytes sample(std::size_t size, std::uint32_t seed, bool compressible) {
 Bytes zlib_raw(const Bytes& input, int level, int strategy, const std::vector<std::size_t>& cuts) {
     z_stream stream{};
     EXPECT_EQ(deflateInit2(&stream, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
-    Bytes out(deflateBound(&stream, input.size()) + 64 * (cuts.size() + 1));
+    Bytes out(deflateBound(&stream, static_cast<uLong>(input.size())) + 64 * (cuts.size() + 1));
     stream.next_out = out.data();
     stream.avail_out = static_cast<uInt>(out.size());
     std::size_t from = 0;
