@@ -121,8 +121,8 @@ bool has(const OptionMap& map, std::string_view name) {
 
 CliResult<Command> parse_record_stop(const OptionMap& map) {
     for (const auto& [name, value] : map) {
-        const auto spec = find_option(name);
-        if (!spec || !spec->used_by(OptionUser::kRecordStop)) {
+        const auto known = find_option(name);
+        if (!known || !known->used_by(OptionUser::kRecordStop)) {
             return usage_error("`record --stop` does not take " + std::string(name));
         }
     }
@@ -256,24 +256,24 @@ CliResult<OptionMap> scan_options(std::span<const std::string> tokens) {
         if (equals != std::string::npos) {
             inline_value = token.substr(equals + 1);
         }
-        const auto spec = find_option(name);
-        if (!spec) {
+        const auto known = find_option(name);
+        if (!known) {
             return usage_error("unknown option " + quoted(name));
         }
         std::optional<std::string> value;
-        if (spec->takes_value) {
+        if (known->takes_value) {
             if (inline_value) {
                 value = std::move(inline_value);
             } else if (i + 1 < tokens.size()) {
                 value = tokens[++i];
             } else {
-                return usage_error(std::string(spec->name) + " needs a value");
+                return usage_error(std::string(known->name) + " needs a value");
             }
         } else if (inline_value) {
-            return usage_error(std::string(spec->name) + " takes no value");
+            return usage_error(std::string(known->name) + " takes no value");
         }
-        if (!map.emplace(spec->name, std::move(value)).second) {
-            return usage_error(std::string(spec->name) + " given twice");
+        if (!map.emplace(known->name, std::move(value)).second) {
+            return usage_error(std::string(known->name) + " given twice");
         }
     }
     return map;
@@ -281,8 +281,8 @@ CliResult<OptionMap> scan_options(std::span<const std::string> tokens) {
 
 CliStatus check_allowed_options(std::string_view word, const OptionMap& map, OptionUser user) {
     for (const auto& [name, value] : map) {
-        const auto spec = find_option(name);
-        if (!spec || !spec->used_by(user)) {
+        const auto known = find_option(name);
+        if (!known || !known->used_by(user)) {
             return usage_error(quoted(word) + " does not take " + std::string(name));
         }
     }

@@ -16,7 +16,7 @@ constexpr std::uint8_t bits(std::initializer_list<OptionUser> users) {
 
 using enum OptionUser;
 
-constexpr std::array<OptionSpec, 13> kOptions = {{
+constexpr std::array<OptionInfo, 13> kOptions = {{
     {"--allow-desktop", false, bits({kCapture, kRecord})},
     {"--cursor", false, bits({kCapture, kRecord})},
     {"--delay-ms", true, bits({kCapture})},
@@ -32,17 +32,17 @@ constexpr std::array<OptionSpec, 13> kOptions = {{
     {"--window", true, bits({kCapture, kRecord})},
 }};
 
-static_assert(std::ranges::is_sorted(kOptions, {}, &OptionSpec::name),
+static_assert(std::ranges::is_sorted(kOptions, {}, &OptionInfo::name),
               "the option table must stay in byte order of the names");
 
 }  // namespace
 
-const std::array<OptionSpec, 13>& option_table() {
+const std::array<OptionInfo, 13>& option_table() {
     return kOptions;
 }
 
-std::optional<OptionSpec> find_option(std::string_view name) {
-    const auto* found = std::ranges::find(kOptions, name, &OptionSpec::name);
+std::optional<OptionInfo> find_option(std::string_view name) {
+    const auto* found = std::ranges::find(kOptions, name, &OptionInfo::name);
     if (found == kOptions.end()) {
         return std::nullopt;
     }

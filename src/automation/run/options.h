@@ -7,7 +7,7 @@
 
 namespace vantle {
 
-// The command forms that take options, as bits of `OptionSpec::commands`.
+// The command forms that take options, as bits of `OptionInfo::commands`.
 enum class OptionUser : std::uint8_t {
     kWindows = 1 << 0,
     kCapture = 1 << 1,
@@ -19,7 +19,7 @@ enum class OptionUser : std::uint8_t {
 // One known option: its canonical name, whether it takes a value, and which
 // command forms accept it. The scanner, the allowed-option checks and the tests
 // that compare it with the usage text all read this one table.
-struct OptionSpec {
+struct OptionInfo {
     std::string_view name;
     bool takes_value = false;
     std::uint8_t commands = 0;  // OptionUser bits
@@ -31,9 +31,9 @@ struct OptionSpec {
 
 // Every option, in ascending byte order of the names: the order in which an
 // option map is walked, and so which option is named when several are wrong.
-[[nodiscard]] const std::array<OptionSpec, 13>& option_table();
+[[nodiscard]] const std::array<OptionInfo, 13>& option_table();
 
 // The table entry whose name is exactly `name`, or none.
-[[nodiscard]] std::optional<OptionSpec> find_option(std::string_view name);
+[[nodiscard]] std::optional<OptionInfo> find_option(std::string_view name);
 
 }  // namespace vantle

@@ -55,16 +55,16 @@ std::optional<std::uint32_t> window_pid(XcbSession& x, xcb_window_t window) {
     if (res == nullptr || res->present == 0) {
         return std::nullopt;
     }
-    xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
     const Reply<xcb_res_query_client_ids_reply_t> reply(xcb_res_query_client_ids_reply(
-        x.conn(), xcb_res_query_client_ids(x.conn(), 1, &spec), nullptr));
+        x.conn(), xcb_res_query_client_ids(x.conn(), 1, &query), nullptr));
     if (!reply) {
         return std::nullopt;
     }
     for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem > 0;
          xcb_res_client_id_value_next(&it)) {
-        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
-            xcb_res_client_id_value_value_length(it.data) >= 1) {
+        // Only the process id was asked for, so every value the server returns is one.
+        if (xcb_res_client_id_value_value_length(it.data) >= 1) {
             return *xcb_res_client_id_value_value(it.data);
         }
     }

@@ -427,22 +427,22 @@ TEST(Usage, ShowsOnlyOptionsTheirCommandsTake) {
             if (user == 0) {
                 continue;
             }
-            const auto spec = find_option(name);
-            ASSERT_TRUE(spec.has_value()) << name;
-            EXPECT_TRUE((spec->commands & user) != 0) << line;
+            const auto known = find_option(name);
+            ASSERT_TRUE(known.has_value()) << name;
+            EXPECT_TRUE((known->commands & user) != 0) << line;
         }
     }
-    for (const OptionSpec& spec : option_table()) {
-        EXPECT_TRUE(shown.contains(std::string(spec.name))) << spec.name;
+    for (const OptionInfo& known : option_table()) {
+        EXPECT_TRUE(shown.contains(std::string(known.name))) << known.name;
     }
 }
 
 TEST(Options, AllowedListsMatchTheCommands) {
     const auto names_for = [](OptionUser user) {
         std::vector<std::string_view> names;
-        for (const OptionSpec& spec : option_table()) {
-            if (spec.used_by(user)) {
-                names.push_back(spec.name);
+        for (const OptionInfo& known : option_table()) {
+            if (known.used_by(user)) {
+                names.push_back(known.name);
             }
         }
         return names;
