@@ -1,8 +1,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
 
+#include "support/stream_writer.h"
 #include "support/writer.h"
 
 namespace vantle {
@@ -23,41 +23,15 @@ bool write_all(int fd, std::string_view text) {
     return true;
 }
 
-class FdWriter final : public Writer {
+class FdWriter final : public StreamWriter {
   public:
-    FdWriter(int fd, bool buffered) : fd_(fd), buffered_(buffered) {}
+    FdWriter(int fd, bool buffered) : StreamWriter(buffered), fd_(fd) {}
 
-    bool write(std::string_view text) override {
-        const std::lock_guard lock(mutex_);
-        if (!buffered_) {
-            return write_all(fd_, text);
-        }
-        buffer_ += text;
-        if (buffer_.size() < kFlushAt) {
-            return true;
-        }
-        return flush_locked();
-    }
-
-    bool flush() override {
-        const std::lock_guard lock(mutex_);
-        return flush_locked();
-    }
+  protected:
+    bool write_raw(std::string_view text) override { return write_all(fd_, text); }
 
   private:
-    static constexpr std::size_t kFlushAt = 64 * 1024;
-
-    bool flush_locked() {
-        const bool ok = write_all(fd_, buffer_);
-        // A failed write drops the text: retrying a closed pipe only repeats the failure.
-        buffer_.clear();
-        return ok;
-    }
-
     int fd_;
-    bool buffered_;
-    std::mutex mutex_;
-    std::string buffer_;
 };
 
 class FdReader final : public Reader {

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "support/stream_writer.h"
 #include "support/utf.h"
 #include "support/writer.h"
 
@@ -65,44 +66,15 @@ bool write_stream(DWORD which, std::string_view text) {
     return is_console(handle) ? write_console(handle, text) : write_file(handle, text);
 }
 
-class StdWriter final : public Writer {
+class StdWriter final : public StreamWriter {
   public:
-    StdWriter(DWORD which, bool buffered) : which_(which), buffered_(buffered) {}
+    StdWriter(DWORD which, bool buffered) : StreamWriter(buffered), which_(which) {}
 
-    bool write(std::string_view text) override {
-        const std::lock_guard lock(mutex_);
-        if (!buffered_) {
-            return write_stream(which_, text);
-        }
-        buffer_ += text;
-        if (buffer_.size() < kFlushAt) {
-            return true;
-        }
-        return flush_locked();
-    }
-
-    bool flush() override {
-        const std::lock_guard lock(mutex_);
-        return flush_locked();
-    }
+  protected:
+    bool write_raw(std::string_view text) override { return write_stream(which_, text); }
 
   private:
-    static constexpr std::size_t kFlushAt = 64 * 1024;
-
-    bool flush_locked() {
-        if (buffer_.empty()) {
-            return true;
-        }
-        const bool ok = write_stream(which_, buffer_);
-        // A failed write drops the text: retrying a closed pipe only repeats the failure.
-        buffer_.clear();
-        return ok;
-    }
-
     DWORD which_;
-    bool buffered_;
-    std::mutex mutex_;
-    std::string buffer_;
 };
 
 // Standard input as UTF-8 bytes: a console is read as UTF-16 with ReadConsoleW
