@@ -6,11 +6,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "files_fixture.h"
 #include "support/files.h"
 #include "support/os_error.h"
 #include "support/paths.h"
@@ -20,42 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory per test, removed afterwards.
-class FilesTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vantle-files-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        fs::permissions(dir_, fs::perms::owner_all);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    static void put(const fs::path& path, std::string_view text) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    static std::string contents(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    static std::vector<std::uint8_t> bytes(std::string_view text) {
-        return {text.begin(), text.end()};
-    }
-    // The names in the directory, to show that nothing was left behind.
-    [[nodiscard]] std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    fs::path dir_;
-};
+using testing::AbsolutePathTest;
+using testing::FilesTest;
 
 TEST_F(FilesTest, TemporaryPathIsTheSiblingWithSuffix) {
     EXPECT_EQ(temporary_path("/d/shot.png"), fs::path("/d/shot.png.vantle-tmp"));
@@ -209,25 +174,6 @@ TEST_F(FilesTest, ReplaceFileMovesAFinishedFileIntoPlace) {
     remove_file_quietly(out);
     EXPECT_TRUE(entries().empty());
 }
-
-// Runs each case with the current directory set to a known place.
-class AbsolutePathTest : public FilesTest {
-  protected:
-    void SetUp() override {
-        FilesTest::SetUp();
-        previous_ = fs::current_path();
-        fs::create_directories(dir_ / "work" / "here");
-        fs::current_path(dir_ / "work" / "here");
-        cwd_ = fs::current_path().string();
-    }
-    void TearDown() override {
-        fs::current_path(previous_);
-        FilesTest::TearDown();
-    }
-
-    fs::path previous_;
-    std::string cwd_;
-};
 
 TEST_F(AbsolutePathTest, FoldsLexicallyAgainstTheCurrentDirectory) {
     const std::string parent = fs::path(cwd_).parent_path().string();

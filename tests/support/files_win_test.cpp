@@ -2,14 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "files_fixture.h"
 #include "support/files.h"
 #include "support/os_error.h"
 #include "support/paths.h"
@@ -19,47 +16,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory per test, removed afterwards.
-class FilesTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        static std::atomic<int> counter{0};
-        dir_ =
-            fs::temp_directory_path() / ("vantle-files-" + std::to_string(GetCurrentProcessId()) +
-                                         "-" + std::to_string(++counter));
-        fs::remove_all(dir_);
-        ASSERT_TRUE(fs::create_directory(dir_));
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
+using testing::AbsolutePathTest;
+using testing::FilesTest;
 
-    static void put(const fs::path& path, std::string_view text) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    static std::string contents(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    static std::vector<std::uint8_t> bytes(std::string_view text) {
-        return {text.begin(), text.end()};
-    }
-    // The names in the directory, to show that nothing was left behind.
-    [[nodiscard]] std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_)) {
-            names.push_back(path_to_utf8(entry.path().filename()));
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    [[nodiscard]] std::string failure(const fs::path& path, DWORD code) const {
-        return "could not write " + path_to_utf8(path) + ": " + os_error_text(code);
-    }
-
-    fs::path dir_;
-};
+std::string failure(const fs::path& path, DWORD code) {
+    return "could not write " + path_to_utf8(path) + ": " + os_error_text(code);
+}
 
 TEST_F(FilesTest, WritesNewAndReplacesExistingFilesUnderUnicodeNames) {
     const fs::path out = dir_ / path_from_utf8("caf\xC3\xA9 \xE2\x9C\x93.png");
@@ -114,25 +76,6 @@ TEST_F(FilesTest, ReplaceFileMovesAFinishedFileIntoPlace) {
     remove_file_quietly(out);
     EXPECT_TRUE(entries().empty());
 }
-
-// Runs each case with the current directory set to a known place.
-class AbsolutePathTest : public FilesTest {
-  protected:
-    void SetUp() override {
-        FilesTest::SetUp();
-        previous_ = fs::current_path();
-        fs::create_directories(dir_ / "work" / "here");
-        fs::current_path(dir_ / "work" / "here");
-        cwd_ = path_to_utf8(fs::current_path());
-    }
-    void TearDown() override {
-        fs::current_path(previous_);
-        FilesTest::TearDown();
-    }
-
-    fs::path previous_;
-    std::string cwd_;
-};
 
 TEST_F(AbsolutePathTest, FoldsAsGetFullPathNameDoes) {
     const std::string parent = path_to_utf8(fs::path(path_from_utf8(cwd_)).parent_path());
