@@ -1,5 +1,7 @@
 #include "fakes/fake_recording.h"
 
+#include "fakes/fake_platform.h"
+
 #include <cstring>
 #include <fstream>
 
@@ -100,6 +102,25 @@ CliStatus RecordingEncoder::finish() {
         std::ofstream(*script_.file, std::ios::binary | std::ios::app) << "\nfinished\n";
     }
     return {};
+}
+
+void script_recordings(FakePlatform& platform, const ScriptedFrameSource::Script& source,
+                       const RecordingEncoder::Script& encoder,
+                       const std::shared_ptr<RecordingLog>& log, bool write_files) {
+    platform.make_source = [&source, log](const RecordTarget&, bool) {
+        return CliResult<std::unique_ptr<FrameSource>>(
+            std::make_unique<ScriptedFrameSource>(source, log));
+    };
+    platform.make_encoder = [&encoder, log, write_files](const std::filesystem::path& path,
+                                                         std::uint32_t, std::uint32_t,
+                                                         std::uint32_t) {
+        RecordingEncoder::Script script = encoder;
+        if (write_files) {
+            script.file = path;
+        }
+        return CliResult<std::unique_ptr<VideoEncoder>>(
+            std::make_unique<RecordingEncoder>(script, log));
+    };
 }
 
 }  // namespace vantle::testing

@@ -86,6 +86,17 @@ class RecordingEncoder final : public VideoEncoder {
     bool finished_ = false;
 };
 
+class FakePlatform;
+
+// Makes `platform` hand out a ScriptedFrameSource and a RecordingEncoder for
+// every recording, copied from the scripts as they are when the recording
+// starts (so a test may change them until then; they must outlive the
+// platform's use), both reporting into `log`. With `write_files`, each encoder
+// also writes its stand-in file at the path the recording gives it.
+void script_recordings(FakePlatform& platform, const ScriptedFrameSource::Script& source,
+                       const RecordingEncoder::Script& encoder,
+                       const std::shared_ptr<RecordingLog>& log, bool write_files);
+
 // A clock that never sleeps: it records every offset asked for and runs an
 // optional hook, through which a test lets time "pass" (publish a frame, set a
 // stop flag) at an exact tick.

@@ -26,15 +26,7 @@ struct RecordingFixture {
     RecordingFixture() {
         source_script.first = solid_frame(101, 75, 0xFF123456);
         options.max_seconds = 0.1;  // three frames at 30 fps
-        platform->make_source = [this](const RecordTarget&, bool) {
-            return CliResult<std::unique_ptr<FrameSource>>(
-                std::make_unique<ScriptedFrameSource>(source_script, log));
-        };
-        platform->make_encoder = [this](const std::filesystem::path&, std::uint32_t, std::uint32_t,
-                                        std::uint32_t) {
-            return CliResult<std::unique_ptr<VideoEncoder>>(
-                std::make_unique<RecordingEncoder>(encoder_script, log));
-        };
+        testing::script_recordings(*platform, source_script, encoder_script, log, false);
     }
 
     CliResult<RecordOutcome> run() {

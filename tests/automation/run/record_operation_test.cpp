@@ -52,17 +52,7 @@ struct RecordFixture {
         request.out = dir / "clip.mp4";
         request.target = WindowTarget{"Untitled - Notepad", std::nullopt};
         request.max_seconds = 0.1;
-        platform->make_source = [this](const RecordTarget&, bool) {
-            return CliResult<std::unique_ptr<FrameSource>>(
-                std::make_unique<ScriptedFrameSource>(source_script, log));
-        };
-        platform->make_encoder = [this](const fs::path& path, std::uint32_t, std::uint32_t,
-                                        std::uint32_t) {
-            RecordingEncoder::Script script = encoder_script;
-            script.file = path;
-            return CliResult<std::unique_ptr<VideoEncoder>>(
-                std::make_unique<RecordingEncoder>(script, log));
-        };
+        testing::script_recordings(*platform, source_script, encoder_script, log, true);
     }
     ~RecordFixture() { fs::remove_all(dir); }
 
