@@ -3,8 +3,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -125,30 +128,231 @@ std::string png_pixels(const fs::path& file) {
         .out;
 }
 
-TEST_F(CliX11Test, CapturesACoveredWindowAsItsOwnColour) {
-    start("640x480x24", true);
-    auto covered =
-        window({"--title", "covered", "--color", "CC2211", "--pos", "20,20", "--size", "200x120"});
-    auto cover =
-        window({"--title", "cover", "--color", "1122CC", "--pos", "60,40", "--size", "300x200"});
-    listing_of(2);
-    const fs::path file = dir_ / "covered.png";
-    const CommandOutput out = cli({"capture", "--window", "covered", "--out", file.string()});
-    ASSERT_EQ(out.status, 0);
-    EXPECT_EQ(out.out, file.string() + "\n");
-    const std::string rgba = png_pixels(file);
-    ASSERT_EQ(rgba.size(), std::size_t{200} * 120 * 4);
-    for (std::size_t i = 0; i < rgba.size(); i += 4) {
-        ASSERT_EQ(static_cast<unsigned char>(rgba[i]), 0xCC) << "pixel " << i / 4;
-        ASSERT_EQ(static_cast<unsigned char>(rgba[i + 1]), 0x22) << "pixel " << i / 4;
-        ASSERT_EQ(static_cast<unsigned char>(rgba[i + 2]), 0x11) << "pixel " << i / 4;
+// The pixel at (x, y) of decoded RGBA bytes as 0xRRGGBBAA.
+std::uint32_t pixel_at(const std::string& rgba, std::uint32_t width, std::uint32_t x,
+                       std::uint32_t y) {
+    const std::size_t i = (std::size_t{y} * width + x) * 4;
+    if (i + 3 >= rgba.size()) {
+        return 0;
     }
+    const auto byte = [&](std::size_t k) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(rgba[i + k]));
+    };
+    return byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
+}
+
+// Whether every pixel of the rectangle is `rgba` (0xRRGGBBAA); names the first that is not.
+::testing::AssertionResult all_of(const std::string& pixels, std::uint32_t width,
+                                  std::uint32_t left, std::uint32_t top, std::uint32_t w,
+                                  std::uint32_t h, std::uint32_t rgba) {
+    for (std::uint32_t y = top; y < top + h; ++y) {
+        for (std::uint32_t x = left; x < left + w; ++x) {
+            if (const std::uint32_t p = pixel_at(pixels, width, x, y); p != rgba) {
+                return ::testing::AssertionFailure()
+                       << "pixel " << x << "," << y << " is " << std::hex << p;
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+const nlohmann::json* find_window(const nlohmann::json& doc, const std::string& title) {
+    for (const auto& w : doc["windows"]) {
+        if (w["title"] == title) {
+            return &w;
+        }
+    }
+    return nullptr;
+}
+
+// A window's picture is its frame as listed: the client, as painted, inside the
+// window manager's decorations, even where another window covers it; without
+// a window manager it is the client alone.
+TEST_F(CliX11Test, CapturesAWindowAsListedEvenWhereItIsCovered) {
+    for (const bool window_manager : {true, false}) {
+        SCOPED_TRACE(window_manager ? "openbox" : "no window manager");
+        start("640x480x24", window_manager);
+        auto covered = window(
+            {"--title", "covered", "--color", "CC2211", "--pos", "20,20", "--size", "200x120"});
+        auto cover = window(
+            {"--title", "cover", "--color", "1122CC", "--pos", "60,40", "--size", "300x200"});
+        const nlohmann::json doc = listing_of(2);
+        const nlohmann::json* listed = find_window(doc, "covered");
+        ASSERT_TRUE(listed) << doc.dump();
+        const fs::path file = dir_ / "covered.png";
+        const CommandOutput out =
+            cli({"capture", "--window", "covered", "--out", file.string(), "--json"});
+        ASSERT_EQ(out.status, 0);
+        const nlohmann::json result = nlohmann::json::parse(out.out, nullptr, false);
+        ASSERT_TRUE(result.is_object()) << out.out;
+        const std::uint32_t width = (*listed)["width"];
+        const std::uint32_t height = (*listed)["height"];
+        EXPECT_EQ(result["width"], width);
+        EXPECT_EQ(result["height"], height);
+        const auto [left, right, top, bottom] = frame_extents(covered.id);
+        EXPECT_EQ(width, 200 + left + right);
+        EXPECT_EQ(height, 120 + top + bottom);
+        if (window_manager) {
+            EXPECT_GT(top, 0u) << "openbox gives the window a title bar";
+        }
+        const std::string rgba = png_pixels(file);
+        ASSERT_EQ(rgba.size(), std::size_t{width} * height * 4);
+        EXPECT_TRUE(all_of(rgba, width, left, top, 200, 120, 0xCC2211FF));
+        for (std::size_t i = 0; i < rgba.size(); i += 4) {
+            ASSERT_NE(rgba.substr(i, 3), "\x11\x22\xCC") << "the cover shows at pixel " << i / 4;
+        }
+        covered.process.reset();
+        cover.process.reset();
+        server_.reset();
+    }
+}
+
+// Two monitors side by side, the right one shorter, under one backdrop colour.
+void two_monitors() {
+    ASSERT_EQ(
+        run_command({"xrandr", "--setmonitor", "LEFT", "400/100x600/150+0+0", "screen"}).status, 0);
+    ASSERT_EQ(
+        run_command({"xrandr", "--setmonitor", "RIGHT", "400/100x300/75+400+0", "none"}).status, 0);
+}
+
+TEST_F(CliX11Test, CapturesAMonitorAndARegionAcrossMonitorsOfDifferentHeights) {
+    start("800x600x24", false);
+    two_monitors();
+    auto backdrop = window({"--title", "backdrop", "--color", "22AA44", "--pos", "0,0", "--size",
+                            "800x600", "--override-redirect"});
+    const fs::path refused = dir_ / "refused.png";
+    EXPECT_EQ(cli({"capture", "--monitor", "1", "--out", refused.string()}).status, 2);
+    EXPECT_EQ(cli({"capture", "--region", "0,0,10,10", "--out", refused.string()}).status, 2);
+    EXPECT_FALSE(fs::exists(refused));
+
+    const fs::path monitor = dir_ / "monitor.png";
+    const CommandOutput m =
+        cli({"capture", "--monitor", "1", "--allow-desktop", "--out", monitor.string(), "--json"});
+    ASSERT_EQ(m.status, 0);
+    EXPECT_EQ(nlohmann::json::parse(m.out),
+              nlohmann::json::parse(R"({"height":300,"monitor":1,"path":)" +
+                                    nlohmann::json(monitor.string()).dump() +
+                                    R"(,"target":{"kind":"monitor","pid":null,"process":null,)"
+                                    R"("title":null},"width":400})"));
+    EXPECT_TRUE(all_of(png_pixels(monitor), 400, 0, 0, 400, 300, 0x22AA44FF));
+
+    const fs::path region = dir_ / "region.png";
+    const CommandOutput r = cli({"capture", "--region", "300,200,200,200", "--allow-desktop",
+                                 "--out", region.string(), "--json"});
+    ASSERT_EQ(r.status, 0);
+    const nlohmann::json result = nlohmann::json::parse(r.out);
+    EXPECT_EQ(result["width"], 200);
+    EXPECT_EQ(result["height"], 200);
+    EXPECT_EQ(result["target"]["kind"], "region");
+    const std::string rgba = png_pixels(region);
+    ASSERT_EQ(rgba.size(), std::size_t{200} * 200 * 4);
+    EXPECT_TRUE(all_of(rgba, 200, 0, 0, 100, 200, 0x22AA44FF)) << "the left monitor";
+    EXPECT_TRUE(all_of(rgba, 200, 100, 0, 100, 100, 0x22AA44FF)) << "the right monitor";
+    EXPECT_TRUE(all_of(rgba, 200, 100, 100, 100, 100, 0x000000FF)) << "below the shorter one";
+}
+
+// The pointer changes the pixels its shape covers, and no others.
+TEST_F(CliX11Test, TheCursorOptionDrawsThePointerOverExactlyThePixelsItCovers) {
+    start("400x300x24", false);
+    auto backdrop = window(
+        {"--title", "backdrop", "--color", "808080", "--size", "400x300", "--override-redirect"});
+    warp_pointer(100, 80);
+    const std::optional<PointerShape> shape = read_pointer_shape();
+    ASSERT_TRUE(shape && shape->width > 0);
+    ASSERT_EQ(shape->x, 100);
+
+    struct Case {
+        std::vector<std::string> target;
+        int left, top;
+        std::uint32_t width, height;
+    };
+    const Case cases[] = {
+        {{"--monitor", "0"}, 0, 0, 400, 300},
+        {{"--region", "90,70,150,100"}, 90, 70, 150, 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target[0]);
+        std::string pictures[2];
+        for (int with = 0; with < 2; ++with) {
+            const fs::path file = dir_ / ("p" + std::to_string(with) + ".png");
+            std::vector<std::string> args = {"capture", "--allow-desktop", "--out", file.string()};
+            args.insert(args.end(), c.target.begin(), c.target.end());
+            if (with == 1) {
+                args.push_back("--cursor");
+            }
+            ASSERT_EQ(cli(args).status, 0);
+            pictures[with] = png_pixels(file);
+            ASSERT_EQ(pictures[with].size(), std::size_t{c.width} * c.height * 4);
+        }
+        EXPECT_TRUE(all_of(pictures[0], c.width, 0, 0, c.width, c.height, 0x808080FF));
+        std::size_t drawn = 0;
+        for (std::uint32_t y = 0; y < c.height; ++y) {
+            for (std::uint32_t x = 0; x < c.width; ++x) {
+                const int px = c.left + static_cast<int>(x) - (shape->x - shape->hotspot_x);
+                const int py = c.top + static_cast<int>(y) - (shape->y - shape->hotspot_y);
+                const bool inside = px >= 0 && py >= 0 && px < static_cast<int>(shape->width) &&
+                                    py < static_cast<int>(shape->height);
+                const std::uint32_t argb =
+                    inside ? shape->argb[static_cast<std::size_t>(py) * shape->width +
+                                         static_cast<std::size_t>(px)]
+                           : 0;
+                const std::uint32_t got = pixel_at(pictures[1], c.width, x, y);
+                if ((argb >> 24) == 0) {
+                    ASSERT_EQ(got, 0x808080FFu) << "changed at " << x << "," << y;
+                } else if ((argb >> 24) == 0xFF) {
+                    // An opaque pointer pixel replaces the picture's.
+                    ASSERT_EQ(got, (argb << 8) | 0xFF) << "at " << x << "," << y;
+                    ++drawn;
+                }
+            }
+        }
+        EXPECT_GT(drawn, 10u);
+    }
+}
+
+TEST_F(CliX11Test, RestoreCapturesAMinimizedWindowAndMinimizesItAgainWithoutMovingTheFocus) {
+    start("800x600x24", true);
+    auto target =
+        window({"--title", "sleeper", "--color", "CC2211", "--size", "160x100", "--iconic"});
+    auto other = window({"--title", "other", "--pos", "300,300"});
+    listing_of(2);
+    activate(other.id);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (read_focus().active != other.id && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    const FocusState before = read_focus();
+    ASSERT_EQ(before.active, other.id);
+
+    const fs::path file = dir_ / "sleeper.png";
+    EXPECT_EQ(cli({"capture", "--window", "sleeper", "--out", file.string()}).status, 3);
+    EXPECT_FALSE(fs::exists(file));
+
+    const CommandOutput out =
+        cli({"capture", "--window", "sleeper", "--restore", "--out", file.string(), "--json"});
+    ASSERT_EQ(out.status, 0);
+    const nlohmann::json result = nlohmann::json::parse(out.out);
+    const auto [left, right, top, bottom] = frame_extents(target.id);
+    const std::uint32_t width = 160 + left + right;
+    EXPECT_EQ(result["width"], width);
+    EXPECT_EQ(result["height"], 100 + top + bottom);
+    EXPECT_TRUE(all_of(png_pixels(file), width, left, top, 160, 100, 0xCC2211FF));
+
+    const nlohmann::json now = listing();
+    const nlohmann::json* after = find_window(now, "sleeper");
+    ASSERT_TRUE(after);
+    EXPECT_EQ((*after)["minimized"], true);
+    EXPECT_EQ(read_focus(), before);
 }
 
 TEST_F(CliX11Test, RecordsAWindowForTwoSecondsAsSixtyFramesOfH264) {
     start("640x480x24", true);
     auto w = window({"--title", "recorded", "--color", "22AA44", "--size", "201x151"});
-    listing_of(1);
+    const nlohmann::json doc = listing_of(1);
+    ASSERT_EQ(doc["windows"].size(), 1u);
+    // The frame as listed, cut to even numbers.
+    const std::uint32_t width = doc["windows"][0]["width"].get<std::uint32_t>() & ~1u;
+    const std::uint32_t height = doc["windows"][0]["height"].get<std::uint32_t>() & ~1u;
     const fs::path file = dir_ / "rec.mp4";
     const CommandOutput out = cli(
         {"record", "--window", "recorded", "--max-seconds", "2", "--out", file.string(), "--json"});
@@ -158,8 +362,8 @@ TEST_F(CliX11Test, RecordsAWindowForTwoSecondsAsSixtyFramesOfH264) {
     EXPECT_EQ(probe.codec, "h264");
     EXPECT_EQ(probe.frames, 60u);
     EXPECT_EQ(probe.frame_rate, "30/1");
-    EXPECT_EQ(probe.width, 200u);
-    EXPECT_EQ(probe.height, 150u);
+    EXPECT_EQ(probe.width, width);
+    EXPECT_EQ(probe.height, height);
     EXPECT_FALSE(fs::exists(dir_ / "rec.mp4.vantle-tmp"));
 }
 
@@ -213,6 +417,206 @@ TEST_F(CliX11Test, ARecordingStopsFromAnotherProcessOrWhenItsWindowCloses) {
         EXPECT_EQ(recording->wait(std::chrono::seconds(20)), 0);
         EXPECT_GE(probe_video(file).frames, 1u);
     }
+}
+
+// The first frame of a video as RGB bytes; empty when it cannot be decoded.
+std::string first_frame_rgb(const fs::path& file) {
+    return run_command({"ffmpeg", "-v", "error", "-i", file.string(), "-frames:v", "1", "-f",
+                        "rawvideo", "-pix_fmt", "rgb24", "-"})
+        .out;
+}
+
+// Whether the decoded pixel is near 0xRRGGBB: H.264 is lossy.
+::testing::AssertionResult near_colour(const std::string& rgb, std::uint32_t width, std::uint32_t x,
+                                       std::uint32_t y, std::uint32_t colour) {
+    const std::size_t i = (std::size_t{y} * width + x) * 3;
+    if (i + 2 >= rgb.size()) {
+        return ::testing::AssertionFailure() << "no pixel " << x << "," << y;
+    }
+    for (int k = 0; k < 3; ++k) {
+        const int want = static_cast<int>((colour >> (16 - 8 * k)) & 0xFF);
+        const int got = static_cast<unsigned char>(rgb[i + static_cast<std::size_t>(k)]);
+        if (std::abs(want - got) > 24) {
+            return ::testing::AssertionFailure() << "pixel " << x << "," << y << " channel " << k
+                                                 << " is " << got << ", not near " << want;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(CliX11Test, RecordsAMonitorAndARegionOfIt) {
+    start("640x480x24", false);
+    auto left = window({"--title", "left", "--color", "CC2211", "--pos", "0,0", "--size", "320x480",
+                        "--override-redirect"});
+    auto right = window({"--title", "right", "--color", "1122CC", "--pos", "320,0", "--size",
+                         "320x480", "--override-redirect"});
+    EXPECT_EQ(cli({"record", "--monitor", "0", "--max-seconds", "1", "--out",
+                   (dir_ / "refused.mp4").string()})
+                  .status,
+              2);
+    EXPECT_FALSE(fs::exists(dir_ / "refused.mp4"));
+
+    struct Case {
+        std::vector<std::string> target;
+        std::uint32_t width, height;
+        std::string kind;
+        // Pixels of the first frame and the colour each shows.
+        std::vector<std::array<std::uint32_t, 3>> probes;
+    };
+    const Case cases[] = {
+        {{"--monitor", "0"}, 640, 480, "monitor", {{100, 240, 0xCC2211}, {540, 240, 0x1122CC}}},
+        // An odd size is cut to even numbers.
+        {{"--region", "300,10,101,61"}, 100, 60, "region", {{5, 30, 0xCC2211}, {80, 30, 0x1122CC}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        const fs::path file = dir_ / (c.kind + ".mp4");
+        std::vector<std::string> args = {"record", "--allow-desktop", "--fps",
+                                         "10",     "--max-seconds",   "1",
+                                         "--out",  file.string(),     "--json"};
+        args.insert(args.end(), c.target.begin(), c.target.end());
+        const CommandOutput out = cli(args);
+        ASSERT_EQ(out.status, 0);
+        const std::string last = out.out.substr(out.out.find('\n') + 1);
+        const nlohmann::json result = nlohmann::json::parse(last, nullptr, false);
+        ASSERT_TRUE(result.is_object()) << out.out;
+        EXPECT_EQ(result["frames"], 10);
+        EXPECT_EQ(result["seconds"], 1.0);
+        EXPECT_EQ(result["width"], c.width);
+        EXPECT_EQ(result["height"], c.height);
+        EXPECT_EQ(result["monitor"], 0);
+        EXPECT_EQ(result["target"]["kind"], c.kind);
+        const VideoProbe probe = probe_video(file);
+        EXPECT_EQ(probe.codec, "h264");
+        EXPECT_EQ(probe.frames, 10u);
+        EXPECT_EQ(probe.frame_rate, "10/1");
+        EXPECT_EQ(probe.width, c.width);
+        EXPECT_EQ(probe.height, c.height);
+        const std::string rgb = first_frame_rgb(file);
+        for (const auto& [x, y, colour] : c.probes) {
+            EXPECT_TRUE(near_colour(rgb, c.width, x, y, colour));
+        }
+    }
+}
+
+// Decodes standard base64 (RFC 4648, padded); empty on any other character.
+std::string from_base64(const std::string& text) {
+    std::string out;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (const char ch : text) {
+        int v = -1;
+        if (ch >= 'A' && ch <= 'Z') {
+            v = ch - 'A';
+        } else if (ch >= 'a' && ch <= 'z') {
+            v = ch - 'a' + 26;
+        } else if (ch >= '0' && ch <= '9') {
+            v = ch - '0' + 52;
+        } else if (ch == '+') {
+            v = 62;
+        } else if (ch == '/') {
+            v = 63;
+        } else if (ch == '=') {
+            break;
+        } else {
+            return {};
+        }
+        bits = bits << 6 | static_cast<std::uint32_t>(v);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out.push_back(static_cast<char>((bits >> count) & 0xFF));
+        }
+    }
+    return out;
+}
+
+// One automation session with the built program on a real X server.
+class McpSession {
+  public:
+    McpSession() : server_(ChildProcess::start({VANTLE_CLI, "mcp"})) {}
+
+    // Sends a request and returns its reply's "result" (null on anything else).
+    nlohmann::json call(const std::string& method, const nlohmann::json& params) {
+        const int id = ++last_id_;
+        EXPECT_TRUE(server_->write_line(
+            nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}
+                .dump()));
+        const std::optional<std::string> line = server_->read_line(std::chrono::seconds(30));
+        EXPECT_TRUE(line) << method << " got no reply";
+        const nlohmann::json reply = nlohmann::json::parse(line.value_or(""), nullptr, false);
+        EXPECT_TRUE(reply.is_object() && reply.contains("result") && reply["id"] == id)
+            << line.value_or("");
+        return reply.is_object() && reply.contains("result") ? reply["result"] : nlohmann::json();
+    }
+    // A tools/call whose tool succeeded: its content.
+    nlohmann::json tool(const std::string& name, const nlohmann::json& arguments) {
+        nlohmann::json result = call("tools/call", {{"name", name}, {"arguments", arguments}});
+        EXPECT_EQ(result.value("isError", true), false) << result.dump();
+        return result.is_object() ? result["content"] : nlohmann::json::array();
+    }
+    int end() {
+        server_->close_input();
+        return server_->wait(std::chrono::seconds(30));
+    }
+    bool started() const { return server_ != nullptr; }
+
+  private:
+    std::unique_ptr<ChildProcess> server_;
+    int last_id_ = 0;
+};
+
+TEST_F(CliX11Test, TheAutomationServerCapturesWithAPreviewAndRecords) {
+    start("640x480x24", true);
+    // No settings file: the defaults, which keep the desktop out of reach.
+    ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+    auto w =
+        window({"--title", "served", "--color", "3366CC", "--pos", "40,40", "--size", "240x160"});
+    const nlohmann::json doc = listing_of(1);
+    ASSERT_EQ(doc["windows"].size(), 1u);
+    McpSession session;
+    ASSERT_TRUE(session.started());
+    const nlohmann::json init =
+        session.call("initialize", {{"protocolVersion", "2025-06-18"},
+                                    {"capabilities", nlohmann::json::object()},
+                                    {"clientInfo", {{"name", "x11 test"}, {"version", "1"}}}});
+    EXPECT_TRUE(init.contains("serverInfo")) << init.dump();
+
+    const fs::path shot = dir_ / "served.png";
+    const nlohmann::json content =
+        session.tool("capture", {{"window", "served"}, {"out", shot.string()}});
+    ASSERT_EQ(content.size(), 3u) << content.dump();
+    const nlohmann::json captured = nlohmann::json::parse(content[0].value("text", ""));
+    const std::uint32_t width = doc["windows"][0]["width"];
+    const std::uint32_t height = doc["windows"][0]["height"];
+    EXPECT_EQ(captured["width"], width);
+    EXPECT_EQ(captured["path"], shot.string());
+    ASSERT_EQ(content[2]["type"], "image");
+    EXPECT_EQ(content[2]["mimeType"], "image/png");
+    const fs::path preview = dir_ / "preview.png";
+    { std::ofstream(preview, std::ios::binary) << from_base64(content[2].value("data", "")); }
+    // Small enough to need no scaling: the preview is the picture itself.
+    EXPECT_EQ(png_pixels(preview), png_pixels(shot));
+    EXPECT_EQ(png_pixels(preview).size(), std::size_t{width} * height * 4);
+
+    const fs::path clip = dir_ / "served.mp4";
+    const nlohmann::json started =
+        session.tool("record_start", {{"window", "served"}, {"out", clip.string()}, {"fps", 10}});
+    const nlohmann::json event = nlohmann::json::parse(started[0].value("text", "{}"));
+    ASSERT_EQ(event["event"], "started") << started.dump();
+    EXPECT_FALSE(fs::exists(clip)) << "the file appears only when it is complete";
+    std::this_thread::sleep_for(milliseconds(700));
+    const nlohmann::json stopped = session.tool("record_stop", {{"id", event["id"]}});
+    const nlohmann::json recorded = nlohmann::json::parse(stopped[0].value("text", "{}"));
+    ASSERT_TRUE(recorded.contains("frames")) << stopped.dump();
+    EXPECT_GE(recorded["frames"].get<std::uint64_t>(), 1u);
+    const VideoProbe probe = probe_video(clip);
+    EXPECT_EQ(probe.codec, "h264");
+    EXPECT_EQ(probe.frames, recorded["frames"].get<std::uint64_t>());
+    EXPECT_EQ(probe.width, width & ~1u);
+    EXPECT_EQ(probe.height, height & ~1u);
+    EXPECT_FALSE(fs::exists(dir_ / "served.mp4.vantle-tmp"));
+    EXPECT_EQ(session.end(), 0);
 }
 
 }  // namespace

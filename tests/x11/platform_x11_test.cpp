@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <chrono>
@@ -183,20 +186,26 @@ TEST_F(X11PlatformTest, UsesTheWindowManagersListFramesAndMonitors) {
     EXPECT_EQ((*monitors)[1].height, 600u);
 }
 
-TEST_F(X11PlatformTest, CapturesACoveredWindowAsItself) {
+TEST_F(X11PlatformTest, CapturesACoveredWindowAsItselfInItsFrame) {
     start("640x480x24", true);
     auto covered =
         window({"--title", "covered", "--color", "CC2211", "--pos", "20,20", "--size", "200x120"});
     auto cover =
         window({"--title", "cover", "--color", "1122CC", "--pos", "60,40", "--size", "300x200"});
     ASSERT_TRUE(wait_until([&] { return titles().size() == 2; }));
-    WindowInfo info;
-    info.handle = covered.id;
-    auto picture = platform_->capture_window(info, false);
+    const std::optional<WindowInfo> info = find(covered.id);
+    ASSERT_TRUE(info);
+    auto picture = platform_->capture_window(*info, false);
     ASSERT_TRUE(picture) << picture.error().message;
-    EXPECT_EQ(picture->width, 200u);
-    EXPECT_EQ(picture->height, 120u);
-    EXPECT_TRUE(all_pixels(*picture, 0xCC2211FF)) << std::hex << pixel(*picture, 100, 60);
+    EXPECT_EQ(picture->width, info->width);
+    EXPECT_EQ(picture->height, info->height);
+    const auto [left, right, top, bottom] = frame_extents(covered.id);
+    ASSERT_EQ(picture->width, 200 + left + right);
+    for (std::uint32_t y = top; y < top + 120; ++y) {
+        for (std::uint32_t x = left; x < left + 200; ++x) {
+            ASSERT_EQ(pixel(*picture, x, y), 0xCC2211FFu) << x << "," << y;
+        }
+    }
 }
 
 TEST_F(X11PlatformTest, CopiesMonitorsAndRegionsWithBlackWhereNoMonitorIs) {
@@ -334,22 +343,82 @@ TEST_F(X11PlatformTest, AWindowSourceFollowsItsSizeAndEndsWithTheWindow) {
     EXPECT_TRUE((*source)->latest_frame()) << "the last picture stays readable";
 }
 
-TEST_F(X11PlatformTest, ARegionSourceDeliversTheRegionsPixels) {
+// A monitor or region source follows what the screen shows, not only its
+// first picture.
+TEST_F(X11PlatformTest, MonitorAndRegionSourcesDeliverTheScreensPixelsAsTheyChange) {
     start("640x480x24");
     auto w = window(
         {"--title", "backdrop", "--color", "0000FF", "--size", "640x480", "--override-redirect"});
     MonitorInfo monitor;
     monitor.width = 640;
     monitor.height = 480;
-    auto source =
-        platform_->start_recording_source(RecordRegion{Region{600, 400, 100, 100}, monitor}, false);
-    ASSERT_TRUE(source) << source.error().message;
-    const FrameHandle first = (*source)->wait_first_frame(milliseconds(3000));
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->width, 40u);
-    EXPECT_EQ(first->height, 80u);
-    EXPECT_EQ(first->pixels[0], 0xFF);
-    EXPECT_EQ(first->pixels[2], 0x00);
+    struct Case {
+        const char* name;
+        RecordTarget target;
+        std::uint32_t width, height;
+    };
+    const Case cases[] = {
+        {"monitor", RecordMonitor{monitor}, 640, 480},
+        // Cut to the monitor's edge.
+        {"region", RecordRegion{Region{600, 400, 100, 100}, monitor}, 40, 80},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(w.process->write_line("color 0000FF"));
+        ASSERT_EQ(w.process->read_line(milliseconds(5000)), "ok");
+        auto source = platform_->start_recording_source(c.target, false);
+        ASSERT_TRUE(source) << source.error().message;
+        const FrameHandle first = (*source)->wait_first_frame(milliseconds(3000));
+        ASSERT_TRUE(first);
+        EXPECT_EQ(first->width, c.width);
+        EXPECT_EQ(first->height, c.height);
+        EXPECT_EQ(first->pixels[0], 0xFF);
+        EXPECT_EQ(first->pixels[2], 0x00);
+
+        ASSERT_TRUE(w.process->write_line("color FF0000"));
+        ASSERT_EQ(w.process->read_line(milliseconds(5000)), "ok");
+        EXPECT_TRUE(wait_until([&] {
+            const FrameHandle f = (*source)->latest_frame();
+            const std::size_t last = f->pixels.size() - 4;
+            return f->pixels[last] == 0x00 && f->pixels[last + 2] == 0xFF;
+        })) << "the new colour never arrived";
+    }
+}
+
+bool display_answers(const std::string& display) {
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    const bool answers = xcb_connection_has_error(c) == 0;
+    xcb_disconnect(c);
+    return answers;
+}
+
+// A test that is killed runs no destructors; the X server it started must not
+// stay behind.
+TEST(XServerFixture, TheServerOfAKilledTestEndsWithIt) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t test = ::fork();
+    ASSERT_GE(test, 0);
+    if (test == 0) {
+        ::close(fds[0]);
+        const std::unique_ptr<XServer> server = XServer::start("320x240x24");
+        const std::string line = (server ? server->display() : std::string()) + "\n";
+        (void)!::write(fds[1], line.data(), line.size());
+        ::raise(SIGKILL);
+    }
+    ::close(fds[1]);
+    std::string display;
+    char ch = 0;
+    while (::read(fds[0], &ch, 1) == 1 && ch != '\n') {
+        display += ch;
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(test, &status, 0), test);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+    EXPECT_TRUE(wait_until([&] { return !display_answers(display); }))
+        << "the X server outlived the test that started it";
 }
 
 }  // namespace

@@ -1,12 +1,25 @@
 #include "x11/process_output.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 namespace vantle::x11 {
+
+void end_with_parent(pid_t parent) {
+    // An aborted or killed test runs no destructors; the kernel then ends what
+    // it started. The parent may have gone before the request took hold, which
+    // the check catches. (The signal follows the thread that forked: every
+    // start happens on the test's main thread.)
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) {
+        ::_exit(127);
+    }
+}
 
 CommandOutput run_command(const std::vector<std::string>& argv) {
     CommandOutput result;
@@ -19,8 +32,10 @@ CommandOutput run_command(const std::vector<std::string>& argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
+        end_with_parent(parent);
         const int null_fd = ::open("/dev/null", O_RDONLY);
         ::dup2(null_fd, 0);
         ::dup2(pipe_fds[1], 1);

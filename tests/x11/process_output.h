@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -11,6 +13,10 @@ struct CommandOutput {
     int status = -1;  // the exit status, or -1 when the program did not exit normally
     std::string out;
 };
+
+// Called in a child right after fork: the child is killed when `parent` (the
+// test) ends, however it ends.
+void end_with_parent(pid_t parent);
 
 // Runs a program (no shell) with standard input from /dev/null and returns what
 // it wrote to standard output; standard error is passed through.

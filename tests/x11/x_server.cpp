@@ -6,11 +6,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
+
+#include "x11/process_output.h"
 
 namespace vantle::x11 {
 
@@ -56,8 +60,10 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
+        end_with_parent(parent);
         ::dup2(in[0], 0);
         ::dup2(out[1], 1);
         if (quiet) {
@@ -284,6 +290,49 @@ void warp_pointer(int x, int y) {
         std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     }
     xcb_disconnect(c);
+}
+
+std::optional<PointerShape> read_pointer_shape() {
+    std::optional<PointerShape> shape;
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c) == 0) {
+        std::free(xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 4, 0), nullptr));
+        xcb_xfixes_get_cursor_image_reply_t* r =
+            xcb_xfixes_get_cursor_image_reply(c, xcb_xfixes_get_cursor_image(c), nullptr);
+        if (r != nullptr) {
+            const std::uint32_t* words = xcb_xfixes_get_cursor_image_cursor_image(r);
+            shape =
+                PointerShape{r->x,
+                             r->y,
+                             r->xhot,
+                             r->yhot,
+                             r->width,
+                             r->height,
+                             {words, words + xcb_xfixes_get_cursor_image_cursor_image_length(r)}};
+        }
+        std::free(r);
+    }
+    xcb_disconnect(c);
+    return shape;
+}
+
+std::array<std::uint32_t, 4> frame_extents(std::uint64_t window) {
+    std::array<std::uint32_t, 4> extents{};
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c) == 0) {
+        xcb_get_property_reply_t* r = xcb_get_property_reply(
+            c,
+            xcb_get_property(c, 0, static_cast<xcb_window_t>(window),
+                             intern(c, "_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 0, 4),
+            nullptr);
+        if (r != nullptr && r->format == 32 && xcb_get_property_value_length(r) >= 16) {
+            const auto* words = static_cast<const std::uint32_t*>(xcb_get_property_value(r));
+            std::copy(words, words + 4, extents.begin());
+        }
+        std::free(r);
+    }
+    xcb_disconnect(c);
+    return extents;
 }
 
 void activate(std::uint64_t window) {

@@ -2,7 +2,9 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,8 +79,24 @@ struct FocusState {
 };
 [[nodiscard]] FocusState read_focus();
 
-// Moves the pointer to root position (x, y) and makes it the default arrow.
+// Moves the pointer to root position (x, y).
 void warp_pointer(int x, int y);
+
+// The pointer as the server shows it (XFixes): root position, hotspot, size and
+// premultiplied ARGB words, top row first.
+struct PointerShape {
+    int x = 0;
+    int y = 0;
+    int hotspot_x = 0;
+    int hotspot_y = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<std::uint32_t> argb;
+};
+[[nodiscard]] std::optional<PointerShape> read_pointer_shape();
+
+// A client's _NET_FRAME_EXTENTS (left, right, top, bottom); zeros without one.
+[[nodiscard]] std::array<std::uint32_t, 4> frame_extents(std::uint64_t window);
 
 // Makes a window the active and focused one, through the window manager.
 void activate(std::uint64_t window);

@@ -286,6 +286,24 @@ std::optional<std::uint8_t> damage_event_base(XcbSession& x) {
     return static_cast<std::uint8_t>(ext->first_event + XCB_DAMAGE_NOTIFY);
 }
 
+std::uint32_t create_damage(XcbSession& x, xcb_drawable_t drawable) {
+    if (!damage_event_base(x)) {
+        return 0;
+    }
+    // The server refuses every other DAMAGE request of a client that has not
+    // asked for the version first, and the refusal comes as an error no one
+    // waits for: the damage object would silently never exist.
+    const Reply<xcb_damage_query_version_reply_t> version(xcb_damage_query_version_reply(
+        x.conn(), xcb_damage_query_version(x.conn(), 1, 1), nullptr));
+    if (!version) {
+        return 0;
+    }
+    const std::uint32_t damage = xcb_generate_id(x.conn());
+    xcb_damage_create(x.conn(), damage, drawable, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    xcb_flush(x.conn());
+    return damage;
+}
+
 Result<RedirectedWindow> RedirectedWindow::open(XcbSession& x, xcb_window_t window,
                                                 std::chrono::milliseconds settle) {
     const xcb_query_extension_reply_t* composite =
@@ -298,13 +316,7 @@ Result<RedirectedWindow> RedirectedWindow::open(XcbSession& x, xcb_window_t wind
         xcb_composite_query_version_reply(x.conn(), xcb_composite_query_version(x.conn(), 0, 4),
                                           nullptr));
     const std::optional<std::uint8_t> damage_notify = damage_event_base(x);
-    std::uint32_t damage = 0;
-    if (damage_notify) {
-        const Reply<xcb_damage_query_version_reply_t> damage_version(xcb_damage_query_version_reply(
-            x.conn(), xcb_damage_query_version(x.conn(), 1, 1), nullptr));
-        damage = xcb_generate_id(x.conn());
-        xcb_damage_create(x.conn(), damage, window, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
-    }
+    const std::uint32_t damage = create_damage(x, window);
     const Reply<xcb_generic_error_t> error(xcb_request_check(
         x.conn(),
         xcb_composite_redirect_window_checked(x.conn(), window, XCB_COMPOSITE_REDIRECT_AUTOMATIC)));
@@ -389,6 +401,24 @@ Status draw_pointer(XcbSession& x, Frame& frame, std::int32_t origin_x, std::int
     Status drawn = draw_pointer_rgba(x, view, origin_x, origin_y, true);
     frame.pixels = std::move(view.pixels);
     return drawn;
+}
+
+std::optional<xcb_window_t> frame_window(XcbSession& x, xcb_window_t client) {
+    xcb_window_t window = client;
+    // A window manager nests a client a level or two deep; the bound only keeps
+    // a server that reports a cycle from holding the caller.
+    for (int depth = 0; depth < 16; ++depth) {
+        const Reply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(x.conn(), xcb_query_tree(x.conn(), window), nullptr));
+        if (!tree) {
+            return std::nullopt;
+        }
+        if (tree->parent == x.root() || tree->parent == XCB_WINDOW_NONE) {
+            return window;
+        }
+        window = tree->parent;
+    }
+    return client;
 }
 
 std::optional<std::pair<std::int32_t, std::int32_t>> window_origin(XcbSession& x,

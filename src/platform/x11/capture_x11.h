@@ -79,6 +79,9 @@ class RedirectedWindow {
 
 // The first event code of the DAMAGE extension (its DamageNotify), or none.
 [[nodiscard]] std::optional<std::uint8_t> damage_event_base(XcbSession& x);
+// A damage object that reports changes of `drawable` (for the root: of the
+// whole screen) as DamageNotify events; 0 without the DAMAGE extension.
+[[nodiscard]] std::uint32_t create_damage(XcbSession& x, xcb_drawable_t drawable);
 
 // Draws the pointer (XFixes cursor image) into a picture whose top-left pixel
 // is at root position (origin_x, origin_y). A pointer off the picture is no error.
@@ -87,6 +90,12 @@ class RedirectedWindow {
 // The same on a BGRA frame.
 [[nodiscard]] Status draw_pointer(XcbSession& x, Frame& frame, std::int32_t origin_x,
                                   std::int32_t origin_y);
+
+// What shows `client` on the screen: its ancestor just below the root, which
+// is the window manager's frame (decorations included) when one reparents it,
+// else the client itself. Its picture is the window as listed: the client
+// grown by the frame's extents. None when the window is gone.
+[[nodiscard]] std::optional<xcb_window_t> frame_window(XcbSession& x, xcb_window_t client);
 
 // The window's top-left pixel (its border's outer corner) in root coordinates.
 [[nodiscard]] std::optional<std::pair<std::int32_t, std::int32_t>> window_origin(

@@ -147,11 +147,16 @@ class X11Platform final : public Platform {
         return reply != nullptr;
     }
 
-    static Result<RgbaImage> window_picture(xcb_window_t window, bool cursor) {
+    static Result<RgbaImage> window_picture(xcb_window_t client, bool cursor) {
         Result<XcbSession> x = connect();
         if (!x) {
             return std::unexpected(std::move(x.error()));
         }
+        const std::optional<xcb_window_t> frame = x11::frame_window(*x, client);
+        if (!frame) {
+            return std::unexpected(Error("the window has closed"));
+        }
+        const xcb_window_t window = *frame;
         Result<x11::RedirectedWindow> redirected =
             x11::RedirectedWindow::open(*x, window, kRepaintWait);
         if (!redirected) {

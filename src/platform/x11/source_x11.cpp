@@ -65,17 +65,25 @@ class X11FrameSource final : public FrameSource {
             if (error) {
                 return std::unexpected(x_error(*error, "watching the window"));
             }
+            // The picture is the frame, as listed, decorations included.
+            const std::optional<xcb_window_t> frame = frame_window(*x_, *window_);
+            if (!frame) {
+                return std::unexpected(Error("the window has closed"));
+            }
+            frame_ = *frame;
+            if (frame_ != *window_) {
+                // A frame that changes size reports it to its own listeners only.
+                (void)xcb_change_window_attributes(x_->conn(), frame_, XCB_CW_EVENT_MASK, &mask);
+            }
             Result<RedirectedWindow> redirected =
-                RedirectedWindow::open(*x_, *window_, std::chrono::milliseconds(0));
+                RedirectedWindow::open(*x_, frame_, std::chrono::milliseconds(0));
             if (!redirected) {
                 return std::unexpected(std::move(redirected.error()));
             }
             redirected_.emplace(std::move(*redirected));
             damage_ = redirected_->damage();
-        } else if (damage_event_base(*x_)) {
-            damage_ = xcb_generate_id(x_->conn());
-            xcb_damage_create(x_->conn(), damage_, x_->root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
-            xcb_flush(x_->conn());
+        } else {
+            damage_ = create_damage(*x_, x_->root());
         }
         thread_ = std::thread([this] { run(); });
         return {};
@@ -92,8 +100,9 @@ class X11FrameSource final : public FrameSource {
     // Copies one picture; false when the source has ended.
     bool capture_once();
 
-    std::unique_ptr<XcbSession> x_;  // used only by the thread once it runs
-    std::optional<xcb_window_t> window_;
+    std::unique_ptr<XcbSession> x_;         // used only by the thread once it runs
+    std::optional<xcb_window_t> window_;    // the client, whose destruction ends the source
+    xcb_window_t frame_ = XCB_WINDOW_NONE;  // what is captured: the client's frame
     RootRect rect_;
     bool cursor_;
     std::optional<RedirectedWindow> redirected_;
@@ -109,12 +118,15 @@ bool X11FrameSource::capture_once() {
     std::int32_t origin_x = rect_.x;
     std::int32_t origin_y = rect_.y;
     if (window_) {
-        const auto origin = window_origin(*x_, *window_);
-        if (!origin) {
+        const auto client_origin = window_origin(*x_, *window_);
+        if (!client_origin) {
             return false;  // the window is gone
         }
-        origin_x = origin->first;
-        origin_y = origin->second;
+        const std::pair<std::int32_t, std::int32_t> origin =
+            frame_ == *window_ ? *client_origin
+                               : window_origin(*x_, frame_).value_or(*client_origin);
+        origin_x = origin.first;
+        origin_y = origin.second;
         pixels = redirected_->read();
         if (!pixels) {
             return true;  // not shown right now (minimized); it reports when it is back
@@ -144,11 +156,14 @@ bool X11FrameSource::capture_once() {
 
 void X11FrameSource::run() {
     const std::optional<std::uint8_t> damage_notify = damage_event_base(*x_);
+    // The pointer moves without damage, and a server without DAMAGE reports no
+    // change at all: then every tick copies.
+    const bool every_tick = cursor_ || damage_ == 0;
     bool dirty = true;
     auto next = Clock::now();
     while (!stop_.load()) {
         const auto now = Clock::now();
-        const bool due = dirty || cursor_;
+        const bool due = dirty || every_tick;
         const auto wake = due ? std::clamp(next, now, now + kStopCheck) : now + kStopCheck;
         if (Reply<xcb_generic_event_t> event = wait_for_event(x_->conn(), wake)) {
             const std::uint8_t type = event->response_type & 0x7F;
@@ -163,7 +178,7 @@ void X11FrameSource::run() {
         } else if (xcb_connection_has_error(x_->conn()) != 0) {
             break;
         }
-        if (!(dirty || cursor_) || Clock::now() < next) {
+        if (!(dirty || every_tick) || Clock::now() < next) {
             continue;
         }
         if (damage_ != 0) {
