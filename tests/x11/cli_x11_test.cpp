@@ -156,7 +156,11 @@ std::uint32_t pixel_at(const std::string& rgba, std::uint32_t width, std::uint32
     return ::testing::AssertionSuccess();
 }
 
+// The listed window of that title in a listing, which must outlive the pointer.
 const nlohmann::json* find_window(const nlohmann::json& doc, const std::string& title) {
+    if (!doc.is_object() || !doc.contains("windows")) {
+        return nullptr;
+    }
     for (const auto& w : doc["windows"]) {
         if (w["title"] == title) {
             return &w;
@@ -164,6 +168,7 @@ const nlohmann::json* find_window(const nlohmann::json& doc, const std::string& 
     }
     return nullptr;
 }
+const nlohmann::json* find_window(nlohmann::json&&, const std::string&) = delete;
 
 // A window's picture is its frame as listed: the client, as painted, inside the
 // window manager's decorations, even where another window covers it; without
