@@ -1,0 +1,267 @@
+#!/usr/bin/env python3
+"""vantle-cli beside other X11 screenshot and recording tools, on private Xvfb
+screens with the same desktop-like content for every tool.
+
+Stills: `vantle-cli capture --monitor 0 --allow-desktop` against scrot and maim
+at 1920x1080 and 3840x2160, end to end (process start to file written), with
+the CPU time of the process and the size of the PNG it wrote.
+
+Recordings: `vantle-cli record --monitor 0 --allow-desktop` at 30 and 60 fps
+against `ffmpeg -f x11grab` with libx264 at the same rate, preset, bitrate and
+key-frame interval. The screen shows a clock (the test window's --clock: the
+milliseconds since it started, repainted every 5 ms), so every frame of a
+video tells when its picture was taken: a frame that shows the same time as
+the one before repeats it (those before the first change are counted apart:
+they cover the recorder's start), and a frame whose time is more than one and
+a half frame periods after the one before is late (its tick came late, or a
+tick was lost).
+
+The machine may be shared with other work, so the tools take turns within
+every round (the order rotates), the figures are medians, the comparison is
+given as ratios, and the load average is printed before and after.
+
+Usage: benchmarks/x11_compare.py [--build DIR] [--rounds N] [--record-rounds N]
+                                 [--seconds S]
+Needs a release build (cmake --preset release && cmake --build --preset release)
+and the packages of scripts/setup.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+CLOCK_BITS = 20
+CLOCK_BLOCK = 24
+CLOCK_X = 40
+CLOCK_Y = 40
+
+
+class Xvfb:
+    """A private X server with one full-screen window of desktop-like content."""
+
+    def __init__(self, width, height, test_window, clock=False):
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
+             "-screen", "0", f"{width}x{height}x24"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_end)
+        if not number.strip():
+            raise SystemExit("Xvfb did not start")
+        self.display = ":" + number.decode().strip()
+        self.env = dict(os.environ, DISPLAY=self.display)
+        args = [test_window, "--title", "desktop", "--pattern", "--override-redirect",
+                "--size", f"{width}x{height}"]
+        if clock:
+            args += ["--clock", f"{CLOCK_X},{CLOCK_Y}"]
+        self.window = subprocess.Popen(args, env=self.env, stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE)
+        if not self.window.stdout.readline().strip():
+            raise SystemExit("the content window did not come up")
+
+    def cpu_seconds(self):
+        """CPU time the X server has used so far."""
+        with open(f"/proc/{self.server.pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def close(self):
+        for process in (self.window, self.server):
+            process.terminate()
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
+def run(argv, env):
+    """Runs a program to its end: wall seconds, CPU seconds, exit status."""
+    start = time.perf_counter()
+    process = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
+    wall = time.perf_counter() - start
+    process.returncode = os.waitstatus_to_exitcode(status)
+    errors = process.stderr.read().decode(errors="replace")
+    process.stderr.close()
+    if process.returncode != 0:
+        raise SystemExit(f"{argv[0]} failed ({process.returncode}): {errors.strip()}")
+    return wall, usage.ru_utime + usage.ru_stime
+
+
+def median(values):
+    return statistics.median(values) if values else float("nan")
+
+
+def load():
+    return "load average {:.2f} {:.2f} {:.2f}".format(*os.getloadavg())
+
+
+def stills(args, cli, test_window, out):
+    print("\nStill capture of the whole screen, end to end (medians of "
+          f"{args.rounds} rounds; ratio = vantle / other, below 1 is faster)")
+    tools = {
+        "vantle": lambda f: [cli, "capture", "--monitor", "0", "--allow-desktop", "--out", f],
+        "scrot": lambda f: ["scrot", "-o", f],
+        "maim": lambda f: ["maim", f],
+    }
+    for width, height in ((1920, 1080), (3840, 2160)):
+        x = Xvfb(width, height, test_window)
+        try:
+            wall = {name: [] for name in tools}
+            cpu = {name: [] for name in tools}
+            size = {}
+            names = list(tools)
+            for round_number in range(args.rounds):
+                turn = names[round_number % len(names):] + names[:round_number % len(names)]
+                for name in turn:
+                    path = os.path.join(out, f"{name}-{width}.png")
+                    if os.path.exists(path):
+                        os.remove(path)
+                    w, c = run(tools[name](path), x.env)
+                    wall[name].append(w)
+                    cpu[name].append(c)
+                    size[name] = os.path.getsize(path)
+        finally:
+            x.close()
+        print(f"  {width}x{height}:")
+        for name in names:
+            print(f"    {name:7} {median(wall[name]) * 1000:7.1f} ms wall "
+                  f"{median(cpu[name]) * 1000:7.1f} ms CPU {size[name] / 1024:8.1f} KiB")
+        for peer in names[1:]:
+            print(f"    vantle/{peer}: wall {median(wall['vantle']) / median(wall[peer]):.2f}, "
+                  f"CPU {median(cpu['vantle']) / median(cpu[peer]):.2f}, "
+                  f"size {size['vantle'] / size[peer]:.2f}")
+
+
+def clock_times(video, width):
+    """The clock's milliseconds shown in every frame of a video."""
+    strip = CLOCK_BITS * CLOCK_BLOCK
+    raw = subprocess.run(
+        ["ffmpeg", "-v", "error", "-i", video, "-vf",
+         f"crop={strip}:{CLOCK_BLOCK}:{CLOCK_X}:{CLOCK_Y},format=gray",
+         "-f", "rawvideo", "-"],
+        check=True, stdout=subprocess.PIPE).stdout
+    frame = strip * CLOCK_BLOCK
+    row = CLOCK_BLOCK // 2 * strip
+    times = []
+    for start in range(0, len(raw) - frame + 1, frame):
+        value = 0
+        for bit in range(CLOCK_BITS):
+            value = value << 1 | (raw[start + row + bit * CLOCK_BLOCK + CLOCK_BLOCK // 2] > 128)
+        times.append(value)
+    return times
+
+
+def ticks(times, fps):
+    """How regular a video is whose frames show the times given: the repeats
+    of the first picture while the recorder starts, the later repeats, and the
+    late frames (the picture moved on by more than one and a half frame
+    periods since the frame before: its tick came late or one was lost)."""
+    period = 1000.0 / fps
+    start = 0
+    while start + 1 < len(times) and times[start + 1] == times[0]:
+        start += 1
+    steps = [b - a for a, b in zip(times[start:], times[start + 1:])]
+    repeated = sum(1 for step in steps if step == 0)
+    late = sum(1 for step in steps if step > 1.5 * period)
+    return start, repeated, late
+
+
+def bitrate(width, height, fps):
+    return min(max(width * height * fps // 10, 1_000_000), 50_000_000)
+
+
+def recordings(args, cli, test_window, out):
+    width, height = 1920, 1080
+    print(f"\nRecording {width}x{height} for {args.seconds:g} s (medians of "
+          f"{args.record_rounds} rounds; CPU = the recorder's own, X = the X server's)")
+    x = Xvfb(width, height, test_window, clock=True)
+    try:
+        for fps in (30, 60):
+            preset = "ultrafast" if width * height * fps > 1920 * 1080 * 30 else "superfast"
+            tools = {
+                "vantle": lambda f: [cli, "record", "--monitor", "0", "--allow-desktop", "--fps",
+                                     str(fps), "--max-seconds", str(args.seconds), "--out", f],
+                "ffmpeg": lambda f: ["ffmpeg", "-v", "error", "-y", "-f", "x11grab",
+                                     "-draw_mouse", "0", "-framerate", str(fps),
+                                     "-video_size", f"{width}x{height}", "-i", x.display,
+                                     "-t", str(args.seconds), "-c:v", "libx264",
+                                     "-preset", preset, "-tune", "zerolatency",
+                                     "-b:v", str(bitrate(width, height, fps)),
+                                     "-g", str(2 * fps), "-bf", "0", "-pix_fmt", "yuv420p",
+                                     "-fps_mode", "cfr", f],
+            }
+            figures = {name: {"wall": [], "cpu": [], "x": [], "frames": [], "start": [],
+                              "repeated": [], "late": []} for name in tools}
+            names = list(tools)
+            for round_number in range(args.record_rounds):
+                turn = names[round_number % 2:] + names[:round_number % 2]
+                for name in turn:
+                    path = os.path.join(out, f"{name}-{fps}.mp4")
+                    if os.path.exists(path):
+                        os.remove(path)
+                    x_before = x.cpu_seconds()
+                    w, c = run(tools[name](path), x.env)
+                    f = figures[name]
+                    f["x"].append(x.cpu_seconds() - x_before)
+                    f["wall"].append(w)
+                    f["cpu"].append(c)
+                    times = clock_times(path, width)
+                    start, repeated, late = ticks(times, fps)
+                    f["frames"].append(len(times))
+                    f["start"].append(start)
+                    f["repeated"].append(repeated)
+                    f["late"].append(late)
+            print(f"  {fps} fps, libx264 {preset}:")
+            for name in names:
+                f = figures[name]
+                print(f"    {name:7} {median(f['cpu']):6.2f} s CPU {median(f['x']):6.2f} s X "
+                      f"{median(f['wall']):6.2f} s wall {median(f['frames']):6.0f} frames "
+                      f"{median(f['start']):4.0f} at the start {median(f['repeated']):4.0f} "
+                      f"repeated {median(f['late']):4.0f} late")
+            v, p = figures["vantle"], figures["ffmpeg"]
+            print(f"    vantle/ffmpeg: CPU {median(v['cpu']) / median(p['cpu']):.2f}, "
+                  f"CPU with X {(median(v['cpu']) + median(v['x'])) / (median(p['cpu']) + median(p['x'])):.2f}")
+    finally:
+        x.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser.add_argument("--build", default=os.path.join(here, "..", "build", "release"))
+    parser.add_argument("--rounds", type=int, default=10)
+    parser.add_argument("--record-rounds", type=int, default=2)
+    parser.add_argument("--seconds", type=float, default=10)
+    args = parser.parse_args()
+    cli = os.path.join(args.build, "cli", "vantle-cli")
+    test_window = os.path.join(args.build, "tests", "x11", "vantle-test-window")
+    for needed in (cli, test_window):
+        if not os.access(needed, os.X_OK):
+            raise SystemExit(f"{needed} is missing: build the release preset first")
+    for tool in ("Xvfb", "scrot", "maim", "ffmpeg"):
+        if shutil.which(tool) is None:
+            raise SystemExit(f"{tool} is missing: run scripts/setup")
+    print(f"{os.cpu_count()} processors, {load()}")
+    with tempfile.TemporaryDirectory(prefix="vantle-compare-") as out:
+        stills(args, cli, test_window, out)
+        recordings(args, cli, test_window, out)
+    print(f"\n{load()}")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
