@@ -20,8 +20,19 @@ int McpServer::serve(Reader& input, Writer& output) {
     {
         LineReader lines(input);
         std::string line;
-        while (lines.next(line) == LineReader::Status::kLine) {
-            const std::optional<json> reply = handle_line(line);
+        for (;;) {
+            const LineReader::Status status = lines.next(line);
+            std::optional<json> reply;
+            if (status == LineReader::Status::kLine) {
+                reply = handle_line(line);
+            } else if (status == LineReader::Status::kTooLong) {
+                // Unread, so nothing is known of it: answered like a line that is not JSON.
+                reply = error_response(nullptr, kParseError,
+                                       "parse error: the line is longer than " +
+                                           std::to_string(kMaxLineBytes) + " bytes");
+            } else {
+                break;
+            }
             if (reply && !write_reply(output, *reply)) {
                 break;
             }

@@ -23,6 +23,21 @@ bool LineReader::fill() {
     return true;
 }
 
+LineReader::Status LineReader::skip_rest_of_line() {
+    buffer_.clear();
+    start_ = 0;
+    scanned_ = 0;
+    while (fill()) {
+        const std::size_t end = buffer_.find('\n');
+        if (end != std::string::npos) {
+            buffer_.erase(0, end + 1);
+            return Status::kTooLong;
+        }
+        buffer_.clear();
+    }
+    return failed_ ? Status::kFailed : Status::kTooLong;
+}
+
 LineReader::Status LineReader::next(std::string& line) {
     std::size_t end = std::string::npos;
     for (;;) {
@@ -31,6 +46,9 @@ LineReader::Status LineReader::next(std::string& line) {
             break;
         }
         scanned_ = buffer_.size();
+        if (buffer_.size() - start_ > max_line_) {
+            return skip_rest_of_line();
+        }
         if (!fill()) {
             if (failed_) {
                 return Status::kFailed;
@@ -42,8 +60,15 @@ LineReader::Status LineReader::next(std::string& line) {
             break;
         }
     }
-    std::string_view raw(buffer_.data() + start_, end - start_);
     const std::size_t next_start = end < buffer_.size() ? end + 1 : end;
+    if (end - start_ > max_line_) {
+        start_ = next_start;
+        buffer_.erase(0, start_);
+        scanned_ = 0;
+        start_ = 0;
+        return Status::kTooLong;
+    }
+    std::string_view raw(buffer_.data() + start_, end - start_);
     if (raw.ends_with('\r')) {
         raw.remove_suffix(1);
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "automation/mcp/server.h"
+#include "automation/mcp/transport.h"
 #include "fakes/fake_platform.h"
 
 namespace vantle {
@@ -92,6 +93,109 @@ TEST(Serve, AFailedWriteEndsTheConnection) {
     EXPECT_EQ(server.serve(input, output), 0);
     EXPECT_EQ(output.writes, 1);
     EXPECT_EQ(input.reads(), 1u);
+}
+
+// An input that is one line without end: `chunks` reads of `size` bytes of "x",
+// then `tail`.
+class EndlessLine final : public Reader {
+  public:
+    EndlessLine(std::size_t chunks, std::size_t size, std::string tail)
+        : chunks_(chunks), size_(size), tail_(std::move(tail)) {}
+    std::ptrdiff_t read(std::span<char> buffer) override {
+        if (chunks_ > 0) {
+            --chunks_;
+            const std::size_t length = std::min(size_, buffer.size());
+            std::memset(buffer.data(), 'x', length);
+            return static_cast<std::ptrdiff_t>(length);
+        }
+        const std::size_t length = std::min(tail_.size(), buffer.size());
+        std::memcpy(buffer.data(), tail_.data(), length);
+        tail_.erase(0, length);
+        return static_cast<std::ptrdiff_t>(length);
+    }
+
+  private:
+    std::size_t chunks_;
+    std::size_t size_;
+    std::string tail_;
+};
+
+TEST(LineReader, ReadsLinesUpToTheLimitAndThrowsLongerOnesAwayWhole) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> chunks;
+        std::vector<std::string> lines;  // "<too long>" for a line thrown away
+    };
+    const Case cases[] = {
+        {"exactly the limit", {"12345678\nab\n"}, {"12345678", "ab"}},
+        {"the carriage return counts", {"1234567\r\nab\n"}, {"1234567", "ab"}},
+        {"one more than the limit", {"123456789\nab\n"}, {"<too long>", "ab"}},
+        {"over the limit across reads", {"12345", "6789", "0123\nab", "\n"}, {"<too long>", "ab"}},
+        {"the line feed in a later read", {"123456789", "01", "\nab\n"}, {"<too long>", "ab"}},
+        {"at the end of the input", {"ab\n1234567890"}, {"ab", "<too long>"}},
+        {"two in a row", {"1234567890\n1234567890\nab"}, {"<too long>", "<too long>", "ab"}},
+    };
+    for (const Case& c : cases) {
+        ScriptedReader input(c.chunks);
+        LineReader reader(input, 8);
+        std::vector<std::string> got;
+        std::string line;
+        for (;;) {
+            const LineReader::Status status = reader.next(line);
+            if (status == LineReader::Status::kLine) {
+                got.push_back(line);
+            } else if (status == LineReader::Status::kTooLong) {
+                got.emplace_back("<too long>");
+            } else {
+                EXPECT_EQ(status, LineReader::Status::kEnd) << c.name;
+                break;
+            }
+        }
+        EXPECT_EQ(got, c.lines) << c.name;
+    }
+}
+
+TEST(LineReader, HoldsNoMoreThanTheLimitOfALineThatNeverEnds) {
+    constexpr std::size_t kChunk = 64 * 1024;
+    // 64 MiB without a line feed against a 1 MiB limit.
+    EndlessLine input(1024, kChunk, "\n{\"id\":1}\n");
+    std::size_t most = 0;
+    // The reader gives the line up only at its end, so watch it through the reads.
+    class Watch final : public Reader {
+      public:
+        Watch(Reader& inner, const LineReader*& reader, std::size_t& most)
+            : inner_(inner), reader_(reader), most_(most) {}
+        std::ptrdiff_t read(std::span<char> buffer) override {
+            most_ = std::max(most_, reader_->held_bytes());
+            return inner_.read(buffer);
+        }
+
+      private:
+        Reader& inner_;
+        const LineReader*& reader_;
+        std::size_t& most_;
+    };
+    const LineReader* watched = nullptr;
+    Watch watch(input, watched, most);
+    LineReader bounded(watch, std::size_t{1} << 20);
+    watched = &bounded;
+    std::string line;
+    EXPECT_EQ(bounded.next(line), LineReader::Status::kTooLong);
+    EXPECT_EQ(bounded.next(line), LineReader::Status::kLine);
+    EXPECT_EQ(line, "{\"id\":1}");
+    EXPECT_EQ(bounded.next(line), LineReader::Status::kEnd);
+    EXPECT_LE(most, (std::size_t{1} << 20) + kChunk);
+}
+
+TEST(Serve, AnswersAnOverlongLineAsAParseErrorAndGoesOn) {
+    // Reads hand out at most 64 KiB, so the line comes in pieces of that size.
+    std::vector<std::string> chunks(kMaxLineBytes / (64 * 1024), std::string(64 * 1024, ' '));
+    chunks.emplace_back(" ");
+    chunks.emplace_back("\n{\"id\":1,\"method\":\"ping\"}\n");
+    EXPECT_EQ(serve(chunks),
+              "{\"error\":{\"code\":-32700,\"message\":\"parse error: the line is longer than "
+              "4194304 bytes\"},\"id\":null,\"jsonrpc\":\"2.0\"}\n" +
+                  kPong1);
 }
 
 }  // namespace
