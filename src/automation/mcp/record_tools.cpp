@@ -21,8 +21,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::chrono::seconds kStartWait{15};
-
 // Closes the sending end however the thread body leaves, so a waiting
 // record_start learns at once that no signal will come.
 struct SenderGuard {
@@ -107,7 +105,7 @@ json record_start(McpServer& server, const json& arguments) {
     }
 
     StartSignal signal;
-    const StartChannel::Wait wait = channel->receive(kStartWait, signal);
+    const StartChannel::Wait wait = server.start_wait(*channel, signal);
     channel->close_receiver();
     if (wait == StartChannel::Wait::kSignal && signal.started) {
         auto absolute = absolute_path(destination);

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <thread>
 
+#include "automation/mcp/start_channel.h"
 #include "config/config.h"
 #include "platform/platform.h"
 #include "support/writer.h"
@@ -64,6 +65,9 @@ class McpServer {
     void stop_all_recordings();
 
     std::map<std::string, RunningRecording> recordings;
+
+    // How record_start waits for a recording's start signal (up to kStartWait).
+    mcp::StartWait start_wait = mcp::wait_for_start;
 
   private:
     [[nodiscard]] nlohmann::json call_tool(const nlohmann::json& id, const nlohmann::json& params);

@@ -3,11 +3,15 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 
 namespace vantle::mcp {
+
+// How long record_start waits for a recording's first frame before giving up.
+inline constexpr std::chrono::milliseconds kStartWait{15'000};
 
 // What a recording thread tells the record_start call that waits for it.
 struct StartSignal {
@@ -65,5 +69,17 @@ class StartChannel {
     bool sender_closed_ = false;
     bool receiver_gone_ = false;
 };
+
+}  // namespace vantle::mcp
+
+namespace vantle::mcp {
+
+// How record_start waits on a channel; the server holds one so tests can reach
+// the time-out without sitting through it.
+using StartWait = std::function<StartChannel::Wait(StartChannel&, StartSignal&)>;
+
+[[nodiscard]] inline StartChannel::Wait wait_for_start(StartChannel& channel, StartSignal& signal) {
+    return channel.receive(kStartWait, signal);
+}
 
 }  // namespace vantle::mcp
