@@ -1,5 +1,7 @@
 #include "fakes/scripted_desktop.h"
 
+#include "fakes/fake_recording.h"
+
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -162,8 +164,56 @@ void read_failures(FakePlatform& platform, const Json& object, const std::string
     }
 }
 
+// The picture a recording of `target` shows: the size of what is recorded.
+std::pair<std::uint32_t, std::uint32_t> picture_size(const RecordTarget& target) {
+    if (const auto* w = std::get_if<RecordWindow>(&target)) {
+        return {w->window.width.value_or(64), w->window.height.value_or(48)};
+    }
+    if (const auto* m = std::get_if<RecordMonitor>(&target)) {
+        return {m->monitor.width, m->monitor.height};
+    }
+    const auto& r = std::get<RecordRegion>(target).region;
+    return {r.width, r.height};
+}
+
+void read_recording(FakePlatform& platform, const Json& object, const std::string& where) {
+    check_members(object, {"first_frame", "ends_after_frames"}, where);
+    const bool first_frame = !object.contains("first_frame") || flag(object, "first_frame", where);
+    const auto ends_after = optional_integer<std::uint64_t>(object, "ends_after_frames", where);
+    if (ends_after && *ends_after == 0) {
+        fail(where + ".ends_after_frames", "must be at least 1");
+    }
+    // Nobody reads the log in a scripted run; the fakes only need somewhere to write.
+    auto log = std::make_shared<RecordingLog>();
+    platform.make_source = [first_frame, ends_after, log](const RecordTarget& target, bool) {
+        const auto [width, height] = picture_size(target);
+        ScriptedFrameSource::Script script;
+        if (first_frame) {
+            script.first = solid_frame(width, height, 0xFF336699);
+        }
+        // The frame loop asks for a picture before each frame it writes.
+        if (ends_after) {
+            script.end_at_call = *ends_after - 1;
+        }
+        return CliResult<std::unique_ptr<FrameSource>>(
+            std::make_unique<ScriptedFrameSource>(std::move(script), log));
+    };
+    platform.make_encoder = [log](const std::filesystem::path& path, std::uint32_t, std::uint32_t,
+                                  std::uint32_t) {
+        RecordingEncoder::Script script;
+        script.keep_pixels = false;
+        script.file = path;
+        return CliResult<std::unique_ptr<VideoEncoder>>(
+            std::make_unique<RecordingEncoder>(std::move(script), log));
+    };
+}
+
 void apply(FakePlatform& platform, const Json& script) {
-    check_members(script, {"monitors", "windows", "closed_windows", "failures"}, "desktop");
+    check_members(script, {"monitors", "windows", "closed_windows", "failures", "recording"},
+                  "desktop");
+    if (const auto found = script.find("recording"); found != script.end()) {
+        read_recording(platform, *found, "desktop.recording");
+    }
     if (const auto found = script.find("monitors"); found != script.end()) {
         platform.monitors.clear();
         std::size_t position = 0;
