@@ -69,20 +69,9 @@ class RecordingThreads : public ::testing::Test {
         folder_ = testing::make_temp_directory("vantle-mcp-threads");
         platform_ = testing::make_standard_desktop();
         log_ = std::make_shared<testing::RecordingLog>();
-        platform_->make_source = [log = log_](const RecordTarget&, bool) {
-            testing::ScriptedFrameSource::Script script;
-            script.first = testing::solid_frame(64, 48, 0xFF102030);
-            return CliResult<std::unique_ptr<FrameSource>>(
-                std::make_unique<testing::ScriptedFrameSource>(std::move(script), log));
-        };
-        platform_->make_encoder = [log = log_](const fs::path& path, std::uint32_t, std::uint32_t,
-                                               std::uint32_t) {
-            testing::RecordingEncoder::Script script;
-            script.keep_pixels = false;
-            script.file = path;
-            return CliResult<std::unique_ptr<VideoEncoder>>(
-                std::make_unique<testing::RecordingEncoder>(std::move(script), log));
-        };
+        source_.first = testing::solid_frame(64, 48, 0xFF102030);
+        encoder_.keep_pixels = false;
+        testing::script_recordings(*platform_, source_, encoder_, log_, true);
         server_ = std::make_unique<McpServer>(platform_, default_config);
     }
     void TearDown() override {
@@ -102,6 +91,8 @@ class RecordingThreads : public ::testing::Test {
     }
 
     fs::path folder_;
+    testing::ScriptedFrameSource::Script source_;
+    testing::RecordingEncoder::Script encoder_;
     std::shared_ptr<testing::FakePlatform> platform_;
     std::shared_ptr<testing::RecordingLog> log_;
     std::unique_ptr<McpServer> server_;
@@ -141,11 +132,7 @@ TEST_F(RecordingThreads, ARecordingThatStartsAfterTheTimeOutIsStoppedAndLeavesIt
 }
 
 TEST_F(RecordingThreads, ATimedOutRecordingThatFailsReportsItsOwnError) {
-    platform_->make_source = [log = log_](const RecordTarget&, bool) {
-        return CliResult<std::unique_ptr<FrameSource>>(
-            std::make_unique<testing::ScriptedFrameSource>(testing::ScriptedFrameSource::Script{},
-                                                           log));
-    };
+    source_.first = nullptr;
     server_->start_wait = [](StartChannel&, StartSignal&) { return StartChannel::Wait::kTimedOut; };
     EXPECT_EQ(start("none.mp4"),
               error_result("no frame arrived within 3 seconds; nothing was recorded"));
