@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/make_platform.h"
+#include "platform/x11/capture_x11.h"
 #include "x11/process_output.h"
 #include "x11/x_server.h"
 
@@ -382,6 +383,45 @@ TEST_F(X11PlatformTest, MonitorAndRegionSourcesDeliverTheScreensPixelsAsTheyChan
             const std::size_t last = f->pixels.size() - 4;
             return f->pixels[last] == 0x00 && f->pixels[last + 2] == 0xFF;
         })) << "the new colour never arrived";
+    }
+}
+
+// A frame that is larger than the window as listed (a window manager's
+// invisible resize borders, a virtual root) is cut to the listed rectangle.
+TEST(CutToListed, KeepsTheListedPartOfAFramesPicture) {
+    // A 10x8 frame at root (100, 50) whose pixel (x, y) holds x and y.
+    XPixels frame{10, 8, std::vector<std::uint8_t>(10 * 8 * 4)};
+    for (std::uint32_t y = 0; y < 8; ++y) {
+        for (std::uint32_t x = 0; x < 10; ++x) {
+            frame.bgrx[(y * 10 + x) * 4] = static_cast<std::uint8_t>(x);
+            frame.bgrx[(y * 10 + x) * 4 + 1] = static_cast<std::uint8_t>(y);
+        }
+    }
+    struct Case {
+        const char* name;
+        Region listed;
+        std::uint32_t width, height;
+        std::int32_t x, y;  // where the result starts, in root coordinates
+    };
+    const Case cases[] = {
+        {"the whole frame", {100, 50, 10, 8}, 10, 8, 100, 50},
+        {"inside borders", {102, 51, 6, 5}, 6, 5, 102, 51},
+        {"reaching past the frame", {95, 55, 10, 10}, 5, 3, 100, 55},
+        {"missing the frame", {300, 300, 5, 5}, 10, 8, 100, 50},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PlacedPixels placed = cut_to_listed(frame, 100, 50, c.listed);
+        ASSERT_EQ(placed.pixels.width, c.width);
+        ASSERT_EQ(placed.pixels.height, c.height);
+        ASSERT_EQ(placed.pixels.bgrx.size(), std::size_t{c.width} * c.height * 4);
+        EXPECT_EQ(placed.x, c.x);
+        EXPECT_EQ(placed.y, c.y);
+        const std::size_t last = placed.pixels.bgrx.size() - 4;
+        EXPECT_EQ(placed.pixels.bgrx[0], c.x - 100) << "first column";
+        EXPECT_EQ(placed.pixels.bgrx[1], c.y - 50) << "first row";
+        EXPECT_EQ(placed.pixels.bgrx[last], c.x - 100 + static_cast<int>(c.width) - 1);
+        EXPECT_EQ(placed.pixels.bgrx[last + 1], c.y - 50 + static_cast<int>(c.height) - 1);
     }
 }
 

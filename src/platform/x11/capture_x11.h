@@ -97,6 +97,20 @@ class RedirectedWindow {
 // grown by the frame's extents. None when the window is gone.
 [[nodiscard]] std::optional<xcb_window_t> frame_window(XcbSession& x, xcb_window_t client);
 
+// The part of a frame's picture (top-left pixel at root position frame_x,
+// frame_y) that the listed rectangle covers. A window manager may make its
+// frame larger than the extents it reports (invisible resize borders) or keep
+// it inside a virtual root; the picture is then still the window as listed.
+// The whole picture when the rectangle misses it. Comes with the root position
+// of its top-left pixel.
+struct PlacedPixels {
+    XPixels pixels;
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+};
+[[nodiscard]] PlacedPixels cut_to_listed(XPixels pixels, std::int32_t frame_x, std::int32_t frame_y,
+                                         const Region& listed);
+
 // The window's top-left pixel (its border's outer corner) in root coordinates.
 [[nodiscard]] std::optional<std::pair<std::int32_t, std::int32_t>> window_origin(
     XcbSession& x, xcb_window_t window);

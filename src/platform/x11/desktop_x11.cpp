@@ -86,45 +86,6 @@ std::optional<std::string> process_name(std::uint32_t pid) {
     return std::nullopt;
 }
 
-struct Rect {
-    std::int32_t x, y;
-    std::uint32_t width, height;
-};
-
-// The client's rectangle in root coordinates grown by the frame the window
-// manager draws around it.
-std::optional<Rect> frame_rect(XcbSession& x, xcb_window_t window, bool with_extents) {
-    const auto geometry_cookie = xcb_get_geometry(x.conn(), window);
-    const auto origin_cookie = xcb_translate_coordinates(x.conn(), window, x.root(), 0, 0);
-    const Reply<xcb_get_geometry_reply_t> geometry(
-        xcb_get_geometry_reply(x.conn(), geometry_cookie, nullptr));
-    const Reply<xcb_translate_coordinates_reply_t> origin(
-        xcb_translate_coordinates_reply(x.conn(), origin_cookie, nullptr));
-    if (!geometry || !origin) {
-        return std::nullopt;
-    }
-    // The border lies outside the origin and the size the server reports.
-    const std::int64_t border = geometry->border_width;
-    std::int64_t left = origin->dst_x - border;
-    std::int64_t top = origin->dst_y - border;
-    std::int64_t width = geometry->width + 2 * border;
-    std::int64_t height = geometry->height + 2 * border;
-    if (with_extents) {
-        const std::vector<std::uint32_t> e = x.words(window, "_NET_FRAME_EXTENTS");
-        if (e.size() >= 4) {
-            left -= e[0];
-            top -= e[2];
-            width += std::int64_t{e[0]} + e[1];
-            height += std::int64_t{e[2]} + e[3];
-        }
-    }
-    if (width < 1 || height < 1) {
-        return std::nullopt;
-    }
-    return Rect{static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
-                static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
-}
-
 // Candidate top-level windows, topmost first.
 std::vector<xcb_window_t> candidates(XcbSession& x, bool window_manager) {
     std::vector<xcb_window_t> out;
@@ -160,6 +121,38 @@ std::vector<xcb_window_t> candidates(XcbSession& x, bool window_manager) {
 }
 
 }  // namespace
+
+std::optional<Region> listed_frame(XcbSession& x, xcb_window_t client, bool with_extents) {
+    const auto geometry_cookie = xcb_get_geometry(x.conn(), client);
+    const auto origin_cookie = xcb_translate_coordinates(x.conn(), client, x.root(), 0, 0);
+    const Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(x.conn(), geometry_cookie, nullptr));
+    const Reply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(x.conn(), origin_cookie, nullptr));
+    if (!geometry || !origin) {
+        return std::nullopt;
+    }
+    // The border lies outside the origin and the size the server reports.
+    const std::int64_t border = geometry->border_width;
+    std::int64_t left = origin->dst_x - border;
+    std::int64_t top = origin->dst_y - border;
+    std::int64_t width = geometry->width + 2 * border;
+    std::int64_t height = geometry->height + 2 * border;
+    if (with_extents) {
+        const std::vector<std::uint32_t> e = x.words(client, "_NET_FRAME_EXTENTS");
+        if (e.size() >= 4) {
+            left -= e[0];
+            top -= e[2];
+            width += std::int64_t{e[0]} + e[1];
+            height += std::int64_t{e[2]} + e[3];
+        }
+    }
+    if (width < 1 || height < 1) {
+        return std::nullopt;
+    }
+    return Region{static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
+                  static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+}
 
 Result<std::vector<MonitorInfo>> list_monitors(XcbSession& x) {
     const xcb_query_extension_reply_t* randr = xcb_get_extension_data(x.conn(), &xcb_randr_id);
@@ -245,7 +238,7 @@ Result<std::vector<WindowInfo>> list_windows(XcbSession& x,
         w.pid = pid;
         w.minimized = x.is_minimized(handle);
         if (!w.minimized) {
-            const std::optional<Rect> rect = frame_rect(x, handle, window_manager);
+            const std::optional<Region> rect = listed_frame(x, handle, window_manager);
             if (!rect) {
                 continue;
             }
@@ -253,8 +246,7 @@ Result<std::vector<WindowInfo>> list_windows(XcbSession& x,
             w.y = rect->y;
             w.width = rect->width;
             w.height = rect->height;
-            w.monitor =
-                monitor_of_rect(Region{rect->x, rect->y, rect->width, rect->height}, monitors);
+            w.monitor = monitor_of_rect(*rect, monitors);
         }
         if (pid) {
             auto [it, fresh] = names.try_emplace(*pid);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "platform/records.h"
@@ -17,6 +18,12 @@ namespace vantle::x11 {
 // windows; geometry is the frame's, absent for a minimized window.
 [[nodiscard]] Result<std::vector<WindowInfo>> list_windows(
     XcbSession& x, const std::vector<MonitorInfo>& monitors);
+
+// A client's rectangle as listed, in root coordinates: its border's outer edge,
+// grown by _NET_FRAME_EXTENTS when a window manager runs (with_extents). None
+// when the window is gone or has no area.
+[[nodiscard]] std::optional<Region> listed_frame(XcbSession& x, xcb_window_t client,
+                                                 bool with_extents);
 
 // The window's title: _NET_WM_NAME (UTF-8), else WM_NAME.
 [[nodiscard]] std::string window_title(XcbSession& x, xcb_window_t window);

@@ -166,14 +166,17 @@ class X11Platform final : public Platform {
         if (!pixels) {
             return std::unexpected(std::move(pixels.error()));
         }
-        RgbaImage picture = x11::to_rgba_image(*pixels);
+        const auto origin = x11::window_origin(*x, window);
+        const std::optional<Region> listed =
+            x11::listed_frame(*x, client, x->window_manager().has_value());
+        if (!origin || !listed) {
+            return std::unexpected(Error("the window has closed"));
+        }
+        const x11::PlacedPixels placed =
+            x11::cut_to_listed(std::move(*pixels), origin->first, origin->second, *listed);
+        RgbaImage picture = x11::to_rgba_image(placed.pixels);
         if (cursor) {
-            const auto origin = x11::window_origin(*x, window);
-            if (!origin) {
-                return std::unexpected(Error("the window has closed"));
-            }
-            if (Status drawn = x11::draw_pointer(*x, picture, origin->first, origin->second);
-                !drawn) {
+            if (Status drawn = x11::draw_pointer(*x, picture, placed.x, placed.y); !drawn) {
                 return std::unexpected(std::move(drawn.error()));
             }
         }

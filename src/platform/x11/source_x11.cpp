@@ -8,6 +8,7 @@
 
 #include "capture/desktop_picture.h"
 #include "platform/x11/capture_x11.h"
+#include "platform/x11/desktop_x11.h"
 #include "platform/x11/event_wait.h"
 #include "platform/x11/xcb_session.h"
 #include "record/latest_frame_slot.h"
@@ -71,6 +72,7 @@ class X11FrameSource final : public FrameSource {
                 return std::unexpected(Error("the window has closed"));
             }
             frame_ = *frame;
+            with_extents_ = x_->window_manager().has_value();
             if (frame_ != *window_) {
                 // A frame that changes size reports it to its own listeners only.
                 (void)xcb_change_window_attributes(x_->conn(), frame_, XCB_CW_EVENT_MASK, &mask);
@@ -103,6 +105,7 @@ class X11FrameSource final : public FrameSource {
     std::unique_ptr<XcbSession> x_;         // used only by the thread once it runs
     std::optional<xcb_window_t> window_;    // the client, whose destruction ends the source
     xcb_window_t frame_ = XCB_WINDOW_NONE;  // what is captured: the client's frame
+    bool with_extents_ = false;             // a window manager's frame is part of the window
     RootRect rect_;
     bool cursor_;
     std::optional<RedirectedWindow> redirected_;
@@ -118,18 +121,23 @@ bool X11FrameSource::capture_once() {
     std::int32_t origin_x = rect_.x;
     std::int32_t origin_y = rect_.y;
     if (window_) {
-        const auto client_origin = window_origin(*x_, *window_);
-        if (!client_origin) {
+        const std::optional<Region> listed = listed_frame(*x_, *window_, with_extents_);
+        if (!listed) {
             return false;  // the window is gone
         }
-        const std::pair<std::int32_t, std::int32_t> origin =
-            frame_ == *window_ ? *client_origin
-                               : window_origin(*x_, frame_).value_or(*client_origin);
-        origin_x = origin.first;
-        origin_y = origin.second;
+        const auto frame_origin = window_origin(*x_, frame_);
         pixels = redirected_->read();
         if (!pixels) {
             return true;  // not shown right now (minimized); it reports when it is back
+        }
+        origin_x = listed->x;
+        origin_y = listed->y;
+        if (frame_origin) {
+            PlacedPixels placed = cut_to_listed(std::move(*pixels), frame_origin->first,
+                                                frame_origin->second, *listed);
+            origin_x = placed.x;
+            origin_y = placed.y;
+            pixels = std::move(placed.pixels);
         }
     } else {
         if (!copier_) {
