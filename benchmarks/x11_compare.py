@@ -205,7 +205,7 @@ def recordings(args, cli, test_window, out):
                                      "-g", str(2 * fps), "-bf", "0", "-pix_fmt", "yuv420p",
                                      "-fps_mode", "cfr", f],
             }
-            figures = {name: {"wall": [], "cpu": [], "x": [], "frames": [], "start": [],
+            figures = {name: {"wall": [], "cpu": [], "x": [], "frames": [], "distinct": [], "start": [],
                               "repeated": [], "late": []} for name in tools}
             names = list(tools)
             for round_number in range(args.record_rounds):
@@ -223,19 +223,23 @@ def recordings(args, cli, test_window, out):
                     times = clock_times(path, width)
                     start, repeated, late = ticks(times, fps)
                     f["frames"].append(len(times))
+                    f["distinct"].append(len(set(times)))
                     f["start"].append(start)
                     f["repeated"].append(repeated)
                     f["late"].append(late)
             print(f"  {fps} fps, libx264 {preset}:")
             for name in names:
                 f = figures[name]
-                print(f"    {name:7} {median(f['cpu']):6.2f} s CPU {median(f['x']):6.2f} s X "
-                      f"{median(f['wall']):6.2f} s wall {median(f['frames']):6.0f} frames "
-                      f"{median(f['start']):4.0f} at the start {median(f['repeated']):4.0f} "
-                      f"repeated {median(f['late']):4.0f} late")
+                print(f"    {name:7} {median(f['cpu']):6.2f} s CPU {median(f['x']):5.2f} s X "
+                      f"{median(f['wall']):6.2f} s wall {median(f['frames']):4.0f} frames "
+                      f"{median(f['distinct']):4.0f} distinct {median(f['start']):3.0f} at the "
+                      f"start {median(f['repeated']):4.0f} repeated {median(f['late']):4.0f} late")
             v, p = figures["vantle"], figures["ffmpeg"]
+            per_picture = [
+                (median(f["cpu"]) + median(f["x"])) / max(median(f["distinct"]), 1) for f in (v, p)]
             print(f"    vantle/ffmpeg: CPU {median(v['cpu']) / median(p['cpu']):.2f}, "
-                  f"CPU with X {(median(v['cpu']) + median(v['x'])) / (median(p['cpu']) + median(p['x'])):.2f}")
+                  f"with X {(median(v['cpu']) + median(v['x'])) / (median(p['cpu']) + median(p['x'])):.2f}, "
+                  f"with X per distinct picture {per_picture[0] / per_picture[1]:.2f}")
     finally:
         x.close()
 
