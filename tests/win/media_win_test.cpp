@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <d3d11.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,7 +10,9 @@
 #include <vector>
 
 #include "fakes/temp_directory.h"
+#include "platform/win/com_ptr.h"
 #include "platform/win/mf_encoder.h"
+#include "platform/win/staging_copy.h"
 #include "platform/win/wgc.h"
 #include "support/os_error.h"
 
@@ -136,6 +140,91 @@ TEST_F(MediaWin, TheWriterEitherRefusesWithTheSoftwareCauseAndNoFileOrWritesAnMp
     std::string head(8, '\0');
     file.read(head.data(), 8);
     EXPECT_EQ(head.substr(4), "ftyp");
+}
+
+// The byte a texture holds at (x, y), channel c.
+std::uint8_t texel(std::uint32_t x, std::uint32_t y, std::uint32_t c) {
+    return static_cast<std::uint8_t>(x * 7 + y * 13 + c * 61);
+}
+
+void expect_rect(const FrameHandle& frame, const CropRect& rect) {
+    ASSERT_NE(frame, nullptr);
+    ASSERT_EQ(frame->width, rect.width);
+    ASSERT_EQ(frame->height, rect.height);
+    ASSERT_EQ(frame->pixels.size(), std::size_t{rect.width} * rect.height * 4);
+    for (std::uint32_t y = 0; y < rect.height; ++y) {
+        for (std::uint32_t x = 0; x < rect.width; ++x) {
+            for (std::uint32_t c = 0; c < 4; ++c) {
+                ASSERT_EQ(frame->pixels[(std::size_t{y} * rect.width + x) * 4 + c],
+                          texel(x + static_cast<std::uint32_t>(rect.x),
+                                y + static_cast<std::uint32_t>(rect.y), c))
+                    << x << "," << y << "," << c;
+            }
+        }
+    }
+}
+
+// The copy every captured frame goes through, on the system's own Direct3D 11
+// (Wine's included): a rectangle of a texture, read back at the driver's row
+// pitch into a tight frame, through a staging texture kept while the size holds.
+TEST_F(MediaWin, AStagingCopyOfATextureRectangleIsATightFrameThroughACachedTexture) {
+    win::ComPtr<ID3D11Device> device;
+    win::ComPtr<ID3D11DeviceContext> context;
+    for (const D3D_DRIVER_TYPE driver : {D3D_DRIVER_TYPE_HARDWARE, D3D_DRIVER_TYPE_WARP}) {
+        if (SUCCEEDED(D3D11CreateDevice(nullptr, driver, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
+                                        nullptr, 0, D3D11_SDK_VERSION, device.put(), nullptr,
+                                        context.put())) &&
+            device && context) {
+            break;
+        }
+    }
+    if (!device || !context) {
+        GTEST_SKIP() << "no Direct3D 11 device on this system";
+    }
+    constexpr std::uint32_t kWidth = 40;
+    constexpr std::uint32_t kHeight = 6;
+    std::vector<std::uint8_t> texels(std::size_t{kWidth} * kHeight * 4);
+    for (std::uint32_t y = 0; y < kHeight; ++y) {
+        for (std::uint32_t x = 0; x < kWidth; ++x) {
+            for (std::uint32_t c = 0; c < 4; ++c) {
+                texels[(std::size_t{y} * kWidth + x) * 4 + c] = texel(x, y, c);
+            }
+        }
+    }
+    D3D11_TEXTURE2D_DESC description{};
+    description.Width = kWidth;
+    description.Height = kHeight;
+    description.MipLevels = 1;
+    description.ArraySize = 1;
+    description.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    description.SampleDesc.Count = 1;
+    description.Usage = D3D11_USAGE_DEFAULT;
+    description.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    const D3D11_SUBRESOURCE_DATA initial{texels.data(), kWidth * 4, 0};
+    win::ComPtr<ID3D11Texture2D> texture;
+    ASSERT_TRUE(SUCCEEDED(device->CreateTexture2D(&description, &initial, texture.put())));
+
+    wgc::StagingCache cache;
+    const CropRect corner{30, 2, 10, 3};
+    Result<FrameHandle> frame = wgc::copy_texture_rect(*device.get(), *context.get(), cache,
+                                                       *texture.get(), description, corner);
+    ASSERT_TRUE(frame) << frame.error().render();
+    expect_rect(*frame, corner);
+    ID3D11Texture2D* const kept = cache.texture.get();
+
+    const CropRect same_size{0, 0, 10, 3};
+    frame = wgc::copy_texture_rect(*device.get(), *context.get(), cache, *texture.get(),
+                                   description, same_size);
+    ASSERT_TRUE(frame) << frame.error().render();
+    expect_rect(*frame, same_size);
+    EXPECT_EQ(cache.texture.get(), kept);
+
+    const CropRect whole{0, 0, kWidth, kHeight};
+    frame = wgc::copy_texture_rect(*device.get(), *context.get(), cache, *texture.get(),
+                                   description, whole);
+    ASSERT_TRUE(frame) << frame.error().render();
+    expect_rect(*frame, whole);
+    EXPECT_EQ(cache.size, (SurfaceSize{kWidth, kHeight}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <unknwn.h>
 
+#include <cstddef>
 #include <utility>
 
 namespace vantle::win {

@@ -19,6 +19,7 @@
 
 #include "platform/win/capture_abi.h"
 #include "platform/win/com_ptr.h"
+#include "platform/win/staging_copy.h"
 #include "platform/win/wgc.h"
 #include "record/capture_arrival.h"
 #include "support/logger.h"
@@ -81,8 +82,7 @@ struct DevicePart {
     ComPtr<ID3D11Device> device;
     ComPtr<ID3D11DeviceContext> context;
     ComPtr<abi::IDirect3DDevice> capture_device;
-    ComPtr<ID3D11Texture2D> staging;
-    SurfaceSize staging_size;
+    StagingCache staging;
 };
 
 Result<ComPtr<ID3D11Device>> create_d3d_device() {
@@ -145,30 +145,6 @@ void close_closable(IUnknown* object) {
     }
 }
 
-// Unmaps the staging texture however the copy out of it ends.
-class MappedStaging {
-  public:
-    MappedStaging(ID3D11DeviceContext* context, ID3D11Texture2D* texture)
-        : context_(context), texture_(texture) {}
-    MappedStaging(const MappedStaging&) = delete;
-    MappedStaging& operator=(const MappedStaging&) = delete;
-    ~MappedStaging() {
-        if (mapped_) {
-            context_->Unmap(texture_, 0);
-        }
-    }
-    HRESULT map(D3D11_MAPPED_SUBRESOURCE& out) {
-        const HRESULT hr = context_->Map(texture_, 0, D3D11_MAP_READ, 0, &out);
-        mapped_ = SUCCEEDED(hr);
-        return hr;
-    }
-
-  private:
-    ID3D11DeviceContext* context_;
-    ID3D11Texture2D* texture_;
-    bool mapped_ = false;
-};
-
 // One delivery: the frame taken from the pool, its texture and description.
 class WgcArrival final : public CaptureArrival {
   public:
@@ -210,21 +186,8 @@ class WgcArrival final : public CaptureArrival {
     }
 
     Result<FrameHandle> copy(const CropRect& rect) override {
-        Result<ID3D11Texture2D*> staging = staging_texture(rect);
-        if (!staging) {
-            return std::unexpected(std::move(staging.error()));
-        }
-        const auto left = static_cast<UINT>(rect.x);
-        const auto top = static_cast<UINT>(rect.y);
-        const D3D11_BOX box{left, top, 0, left + rect.width, top + rect.height, 1};
-        device_.context->CopySubresourceRegion(*staging, 0, 0, 0, 0, texture_.get(), 0, &box);
-        MappedStaging mapping(device_.context.get(), *staging);
-        D3D11_MAPPED_SUBRESOURCE mapped{};
-        if (const HRESULT hr = mapping.map(mapped); FAILED(hr)) {
-            return std::unexpected(hresult_error(hr));
-        }
-        return frame_from_mapped_rows(static_cast<const std::uint8_t*>(mapped.pData),
-                                      mapped.RowPitch, rect.width, rect.height);
+        return copy_texture_rect(*device_.device.get(), *device_.context.get(), device_.staging,
+                                 *texture_.get(), description_, rect);
     }
 
     void close() override {
@@ -247,36 +210,6 @@ class WgcArrival final : public CaptureArrival {
     }
 
   private:
-    // The cached staging texture when it has the copied size, else a new one
-    // that replaces it in the cache.
-    Result<ID3D11Texture2D*> staging_texture(const CropRect& rect) {
-        const SurfaceSize wanted{rect.width, rect.height};
-        if (device_.staging && device_.staging_size == wanted) {
-            return device_.staging.get();
-        }
-        D3D11_TEXTURE2D_DESC description = description_;
-        description.Width = rect.width;
-        description.Height = rect.height;
-        description.MipLevels = 1;
-        description.ArraySize = 1;
-        description.Usage = D3D11_USAGE_STAGING;
-        description.BindFlags = 0;
-        description.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        description.MiscFlags = 0;
-        ComPtr<ID3D11Texture2D> created;
-        if (const HRESULT hr =
-                device_.device->CreateTexture2D(&description, nullptr, created.put());
-            FAILED(hr)) {
-            return std::unexpected(hresult_error(hr));
-        }
-        if (!created) {
-            return std::unexpected(Error("CreateTexture2D returned nothing"));
-        }
-        device_.staging = std::move(created);
-        device_.staging_size = wanted;
-        return device_.staging.get();
-    }
-
     abi::IDirect3D11CaptureFramePool* pool_;
     DevicePart& device_;
     ComPtr<abi::IDirect3D11CaptureFrame> frame_;
