@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/make_platform.h"
 #include "platform/win/desktop_win.h"
@@ -36,6 +39,8 @@ constexpr std::uint8_t kBlue = 0xD4;
 // message loop, so the window answers while the test thread waits on it.
 class TestWindow {
   public:
+    static constexpr UINT kShowCursor = WM_APP + 1;
+
     TestWindow(const std::wstring& title, int x, int y, int width, int height)
         : thread_([this, title, x, y, width, height] { run(title, x, y, width, height); }) {
         handle_ = created_.get_future().get();
@@ -53,6 +58,11 @@ class TestWindow {
     [[nodiscard]] std::uint64_t id() const {
         return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle_));
     }
+    // Makes the window show `cursor` (none hides the pointer) whenever the
+    // pointer is over it; its own thread sets it, as the system expects.
+    void show_cursor(HCURSOR cursor) {
+        SendMessageW(handle_, kShowCursor, 0, reinterpret_cast<LPARAM>(cursor));
+    }
     // The client area in desktop coordinates.
     [[nodiscard]] Region client() const {
         RECT rect{};
@@ -69,6 +79,16 @@ class TestWindow {
             PostQuitMessage(0);
             return 0;
         }
+        if (message == kShowCursor) {
+            SetWindowLongPtrW(window, GWLP_USERDATA, l);
+            SetWindowLongPtrW(window, 0, 1);
+            SetCursor(reinterpret_cast<HCURSOR>(l));
+            return 0;
+        }
+        if (message == WM_SETCURSOR && GetWindowLongPtrW(window, 0) != 0) {
+            SetCursor(reinterpret_cast<HCURSOR>(GetWindowLongPtrW(window, GWLP_USERDATA)));
+            return TRUE;
+        }
         return DefWindowProcW(window, message, w, l);
     }
 
@@ -77,6 +97,7 @@ class TestWindow {
             WNDCLASSEXW c{};
             c.cbSize = sizeof c;
             c.lpfnWndProc = procedure;
+            c.cbWndExtra = sizeof(LONG_PTR);  // whether the test chose the cursor
             c.hInstance = GetModuleHandleW(nullptr);
             c.hCursor = LoadCursorW(nullptr, kArrow);
             c.hbrBackground = CreateSolidBrush(RGB(kRed, kGreen, kBlue));
@@ -318,8 +339,6 @@ HCURSOR solid_cursor(int size, COLORREF colour) {
     HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
     ICONINFO icon{};
     icon.fIcon = FALSE;
-    icon.xHotspot = 0;
-    icon.yHotspot = 0;
     icon.hbmMask = mask;
     icon.hbmColor = colour_bitmap;
     HCURSOR cursor = CreateIconIndirect(&icon);
@@ -328,58 +347,144 @@ HCURSOR solid_cursor(int size, COLORREF colour) {
     return cursor;
 }
 
-TEST(WindowsPointer, IsDrawnAtItsHotspotOnlyWhenAsked) {
-    TestWindow window(L"Vantle pointer window", 140, 130, 300, 220);
-    ASSERT_NE(window.handle(), nullptr);
-    const PlatformPtr platform = make_platform();
-    const Region area = inner(window.client(), 10);
-    ASSERT_TRUE(eventually([&] {
-        const auto picture = platform->capture_region(area, false);
-        return picture && all_client_colour(*picture);
-    }));
+// A monochrome 16 x 16 pointer whose every pixel inverts the screen (AND 1, XOR 1).
+HCURSOR inverting_cursor() {
+    const std::vector<std::uint8_t> ones(16 * 16 / 8, 0xFF);
+    return CreateCursor(GetModuleHandleW(nullptr), 0, 0, 16, 16, ones.data(), ones.data());
+}
 
-    const HCURSOR cursor = solid_cursor(16, RGB(0xF0, 0x10, 0x80));
-    ASSERT_NE(cursor, nullptr);
-    // The class's own cursor comes back on every move over the window, so the
-    // window's class takes the test cursor.
-    SetClassLongPtrW(window.handle(), GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor));
-    const int px = area.x + 40;
-    const int py = area.y + 30;
-    ASSERT_TRUE(SetCursorPos(px, py));
-    SetCursor(cursor);
+using Pixel = std::vector<int>;
+const Pixel kClient = {kRed, kGreen, kBlue, 255};
+const Pixel kPink = {0xF0, 0x10, 0x80, 255};
 
-    const auto plain = platform->capture_region(area, false);
+Pixel pixel(const RgbaImage& p, std::uint32_t col, std::uint32_t row) {
+    const std::size_t i = (std::size_t{row} * p.width + col) * 4;
+    return Pixel{p.pixels[i], p.pixels[i + 1], p.pixels[i + 2], p.pixels[i + 3]};
+}
+
+// A painted window with the pointer over it at (40, 30) of `area`, showing a
+// cursor of the test's choosing (cursors of this process are the ones Wine
+// lets the program read back).
+class WindowsPointer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window_ = std::make_unique<TestWindow>(L"Vantle pointer window", 140, 130, 300, 220);
+        ASSERT_NE(window_->handle(), nullptr);
+        area_ = inner(window_->client(), 10);
+        ASSERT_TRUE(eventually([&] {
+            const auto picture = platform_->capture_region(area_, false);
+            return picture && all_client_colour(*picture);
+        }));
+        pointer_x_ = area_.x + 40;
+        pointer_y_ = area_.y + 30;
+        ASSERT_TRUE(SetCursorPos(pointer_x_, pointer_y_));
+    }
+    void TearDown() override {
+        if (window_ != nullptr) {
+            window_->show_cursor(LoadCursorW(nullptr, kArrow));
+        }
+        for (HCURSOR cursor : made_) {
+            DestroyCursor(cursor);
+        }
+    }
+
+    HCURSOR use(HCURSOR cursor) {
+        made_.push_back(cursor);
+        window_->show_cursor(cursor);
+        return cursor;
+    }
+
+    // Captures `region` with the pointer until `ready` holds for the picture
+    // (the pointer's change reaches the system a little later), then returns it.
+    CliResult<RgbaImage> capture_until(const Region& region,
+                                       const std::function<bool(const RgbaImage&)>& ready) {
+        CliResult<RgbaImage> picture;
+        (void)eventually([&] {
+            picture = platform_->capture_region(region, true);
+            return picture && ready(*picture);
+        });
+        return picture;
+    }
+
+    PlatformPtr platform_ = make_platform();
+    std::unique_ptr<TestWindow> window_;
+    std::vector<HCURSOR> made_;
+    Region area_;
+    int pointer_x_ = 0;
+    int pointer_y_ = 0;
+};
+
+TEST_F(WindowsPointer, IsDrawnAtItsHotspotOnlyWhenAsked) {
+    use(solid_cursor(16, RGB(0xF0, 0x10, 0x80)));
+    const auto drawn =
+        capture_until(area_, [](const RgbaImage& p) { return pixel(p, 40, 30) == kPink; });
+    ASSERT_TRUE(drawn) << drawn.error().message;
+    EXPECT_EQ(pixel(*drawn, 40, 30), kPink);
+    EXPECT_EQ(pixel(*drawn, 55, 45), kPink);
+    // Just outside the pointer's square.
+    EXPECT_EQ(pixel(*drawn, 39, 30), kClient);
+    EXPECT_EQ(pixel(*drawn, 56, 30), kClient);
+    EXPECT_EQ(pixel(*drawn, 40, 29), kClient);
+    EXPECT_EQ(pixel(*drawn, 40, 46), kClient);
+
+    const auto plain = platform_->capture_region(area_, false);
     ASSERT_TRUE(plain) << plain.error().message;
     EXPECT_TRUE(all_client_colour(*plain));
 
-    CliResult<RgbaImage> drawn;
-    const auto pixel = [&](const RgbaImage& p, int col, int row) {
-        const std::size_t i =
-            (static_cast<std::size_t>(row) * p.width + static_cast<std::size_t>(col)) * 4;
-        return std::vector<int>{p.pixels[i], p.pixels[i + 1], p.pixels[i + 2], p.pixels[i + 3]};
-    };
-    const bool shown = eventually([&] {
-        SetCursor(cursor);
-        drawn = platform->capture_region(area, true);
-        return drawn && pixel(*drawn, 40, 30) == std::vector<int>{0xF0, 0x10, 0x80, 255};
-    });
-    ASSERT_TRUE(drawn) << drawn.error().message;
-    EXPECT_TRUE(shown);
-    EXPECT_EQ(pixel(*drawn, 55, 45), (std::vector<int>{0xF0, 0x10, 0x80, 255}));
-    // Just outside the pointer's square, and the rest of the picture, unchanged.
-    EXPECT_EQ(pixel(*drawn, 39, 30), (std::vector<int>{kRed, kGreen, kBlue, 255}));
-    EXPECT_EQ(pixel(*drawn, 56, 30), (std::vector<int>{kRed, kGreen, kBlue, 255}));
-    EXPECT_EQ(pixel(*drawn, 40, 46), (std::vector<int>{kRed, kGreen, kBlue, 255}));
-
     // A picture the pointer does not reach stays as it was.
-    const Region away{area.x + 100, area.y + 100, 40, 40};
-    const auto elsewhere = platform->capture_region(away, true);
+    const auto elsewhere =
+        platform_->capture_region(Region{area_.x + 100, area_.y + 100, 40, 40}, true);
     ASSERT_TRUE(elsewhere) << elsewhere.error().message;
     EXPECT_TRUE(all_client_colour(*elsewhere));
 
-    SetClassLongPtrW(window.handle(), GCLP_HCURSOR,
-                     reinterpret_cast<LONG_PTR>(LoadCursorW(nullptr, kArrow)));
-    DestroyCursor(cursor);
+    // A monitor picture places it by the monitor's origin.
+    const auto monitors = platform_->enumerate_monitors();
+    ASSERT_TRUE(monitors && !monitors->empty());
+    const auto monitor = platform_->capture_monitor(monitors->front(), true);
+    ASSERT_TRUE(monitor) << monitor.error().message;
+    const auto at_x = static_cast<std::uint32_t>(pointer_x_ - monitors->front().x);
+    const auto at_y = static_cast<std::uint32_t>(pointer_y_ - monitors->front().y);
+    EXPECT_EQ(pixel(*monitor, at_x, at_y), kPink);
+    EXPECT_EQ(pixel(*monitor, at_x + 15, at_y + 15), kPink);
+    EXPECT_EQ(pixel(*monitor, at_x + 16, at_y), kClient);
+}
+
+TEST_F(WindowsPointer, StickingOutOfThePictureOnlyItsVisiblePartIsDrawn) {
+    use(solid_cursor(16, RGB(0xF0, 0x10, 0x80)));
+    // The picture starts 5 pixels right of and 7 below the pointer's corner.
+    const Region cut{pointer_x_ + 5, pointer_y_ + 7, 40, 40};
+    const auto drawn =
+        capture_until(cut, [](const RgbaImage& p) { return pixel(p, 0, 0) == kPink; });
+    ASSERT_TRUE(drawn) << drawn.error().message;
+    EXPECT_EQ(pixel(*drawn, 0, 0), kPink);
+    EXPECT_EQ(pixel(*drawn, 10, 8), kPink);
+    EXPECT_EQ(pixel(*drawn, 11, 0), kClient);
+    EXPECT_EQ(pixel(*drawn, 0, 9), kClient);
+}
+
+TEST_F(WindowsPointer, AMonochromePointerInvertsWhatIsUnderItAtItsOwnHeight) {
+    use(inverting_cursor());
+    const Pixel inverted = {255 - kRed, 255 - kGreen, 255 - kBlue, 255};
+    const auto drawn =
+        capture_until(area_, [&](const RgbaImage& p) { return pixel(p, 40, 30) == inverted; });
+    ASSERT_TRUE(drawn) << drawn.error().message;
+    EXPECT_EQ(pixel(*drawn, 40, 30), inverted);
+    EXPECT_EQ(pixel(*drawn, 55, 45), inverted);
+    // Its mask holds two masks stacked; the pointer is only half of it high.
+    EXPECT_EQ(pixel(*drawn, 40, 46), kClient);
+    EXPECT_EQ(pixel(*drawn, 56, 30), kClient);
+}
+
+TEST_F(WindowsPointer, AHiddenPointerLeavesThePictureAlone) {
+    window_->show_cursor(nullptr);
+    CURSORINFO info{};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(eventually([&] {
+        return GetCursorInfo(&info) && (info.hCursor == nullptr || !(info.flags & CURSOR_SHOWING));
+    }));
+    const auto picture = platform_->capture_region(area_, true);
+    ASSERT_TRUE(picture) << picture.error().message;
+    EXPECT_TRUE(all_client_colour(*picture));
 }
 
 }  // namespace
