@@ -24,7 +24,6 @@ interrupted.
 import argparse
 import json
 import os
-import re
 import select
 import shutil
 import signal
