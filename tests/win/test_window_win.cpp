@@ -24,7 +24,7 @@
 
 namespace {
 
-struct Spec {
+struct WindowRequest {
     std::wstring title;
     COLORREF color = 0;
     int x = 0;
@@ -80,8 +80,9 @@ DWORD WINAPI watch_input(void*) {
     return 0;
 }
 
-bool parse_rect(const wchar_t* text, Spec& spec) {
-    return std::swscanf(text, L"%d,%d,%d,%d", &spec.x, &spec.y, &spec.width, &spec.height) == 4;
+bool parse_rect(const wchar_t* text, WindowRequest& request) {
+    return std::swscanf(text, L"%d,%d,%d,%d", &request.x, &request.y, &request.width,
+                        &request.height) == 4;
 }
 
 [[noreturn]] void usage() {
@@ -102,44 +103,44 @@ int main() {
     if (argv == nullptr) {
         return 1;
     }
-    std::vector<Spec> specs;
+    std::vector<WindowRequest> requests;
     for (int i = 1; i < count; ++i) {
         const std::wstring option = argv[i];
         if (option == L"--window" && i + 1 < count) {
-            specs.push_back(Spec{});
-            specs.back().title = argv[++i];
-        } else if (specs.empty()) {
+            requests.push_back(WindowRequest{});
+            requests.back().title = argv[++i];
+        } else if (requests.empty()) {
             usage();
         } else if (option == L"--color" && i + 1 < count) {
             const unsigned long value = std::wcstoul(argv[++i], nullptr, 16);
             // COLORREF is 0x00BBGGRR.
-            specs.back().color = static_cast<COLORREF>(((value & 0xFF) << 16) | (value & 0xFF00) |
-                                                       ((value >> 16) & 0xFF));
+            requests.back().color = static_cast<COLORREF>(
+                ((value & 0xFF) << 16) | (value & 0xFF00) | ((value >> 16) & 0xFF));
         } else if (option == L"--rect" && i + 1 < count) {
-            if (!parse_rect(argv[++i], specs.back())) {
+            if (!parse_rect(argv[++i], requests.back())) {
                 usage();
             }
         } else if (option == L"--minimized") {
-            specs.back().minimized = true;
+            requests.back().minimized = true;
         } else {
             usage();
         }
     }
-    if (specs.empty()) {
+    if (requests.empty()) {
         usage();
     }
 
     main_thread = GetCurrentThreadId();
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const Spec& spec = specs[i];
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const WindowRequest& request = requests[i];
         // A class per window: its background brush is the window's colour, so
         // the default erase paints the whole client area and nothing else does.
         const std::wstring class_name = L"VantleTestWindow" + std::to_wstring(i);
         WNDCLASSW window_class{};
         window_class.lpfnWndProc = window_proc;
         window_class.hInstance = instance;
-        window_class.hbrBackground = CreateSolidBrush(spec.color);
+        window_class.hbrBackground = CreateSolidBrush(request.color);
         window_class.lpszClassName = class_name.c_str();
         if (RegisterClassW(&window_class) == 0) {
             std::fprintf(stderr, "RegisterClassW failed: %lu\n", GetLastError());
@@ -149,9 +150,9 @@ int main() {
         // asked for; the application-window style keeps it managed by the
         // window manager, which is what minimizes it.
         const HWND hwnd =
-            CreateWindowExW(WS_EX_APPWINDOW, class_name.c_str(), spec.title.c_str(),
-                            WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU, spec.x, spec.y, spec.width,
-                            spec.height, nullptr, nullptr, instance, nullptr);
+            CreateWindowExW(WS_EX_APPWINDOW, class_name.c_str(), request.title.c_str(),
+                            WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU, request.x, request.y,
+                            request.width, request.height, nullptr, nullptr, instance, nullptr);
         if (hwnd == nullptr) {
             std::fprintf(stderr, "CreateWindowExW failed: %lu\n", GetLastError());
             return 1;
@@ -160,8 +161,8 @@ int main() {
         ShowWindow(hwnd, SW_SHOWNORMAL);
         UpdateWindow(hwnd);
     }
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        if (specs[i].minimized) {
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        if (requests[i].minimized) {
             ShowWindow(windows[i], SW_MINIMIZE);
         }
     }

@@ -320,12 +320,12 @@ class LineReader:
 class TestWindows:
     """One vantle-test-window.exe process with the windows a suite asks for."""
 
-    def __init__(self, wine, children, program, specs):
+    def __init__(self, wine, children, program, requests):
         args = []
-        for spec in specs:
-            args += ["--window", spec["title"], "--color", spec["color"],
-                     "--rect", ",".join(str(v) for v in spec["rect"])]
-            if spec.get("minimized"):
+        for request in requests:
+            args += ["--window", request["title"], "--color", request["color"],
+                     "--rect", ",".join(str(v) for v in request["rect"])]
+            if request.get("minimized"):
                 args.append("--minimized")
         self.process = children.start([wine.wine_run, program, *args], stdin=subprocess.PIPE,
                                       stdout=subprocess.PIPE, cwd=wine.workdir)
@@ -339,7 +339,7 @@ class TestWindows:
             if line == "ready":
                 break
             self.events.append(line)
-        for _ in specs:
+        for _ in requests:
             fields = self.output.line().split()
             self.pid = int(fields[3])
 
@@ -449,7 +449,7 @@ def suite_record_stop(args, wine, children):
 # --- the desktop ------------------------------------------------------------
 
 TITLE = "Vantle ✓ Überprüfung 日本 😀"
-SPECS = [
+WINDOWS = [
     {"title": TITLE, "color": "336699", "rect": (100, 80, 300, 200)},
     {"title": "Covered \"quote\" \\ back", "color": "c04010", "rect": (300, 200, 260, 180)},
     {"title": " \t\u3000", "color": "ff00ff", "rect": (700, 100, 120, 90)},
@@ -466,7 +466,7 @@ def windows_listing(wine):
 
 def suite_desktop(args, wine, children):
     require_desktop(wine)
-    windows = TestWindows(wine, children, args.test_window, SPECS)
+    windows = TestWindows(wine, children, args.test_window, WINDOWS)
     checks = Checks()
     width, height = args.screen_width, args.screen_height
     pid = windows.pid
@@ -479,14 +479,14 @@ def suite_desktop(args, wine, children):
             raise Failure(f"monitors {listing['monitors']}, expected {monitors}")
         ours = [w for w in listing["windows"] if w["pid"] == pid]
         want = []
-        for spec in SPECS:
-            if not spec["title"].strip():
+        for request in WINDOWS:
+            if not request["title"].strip():
                 continue
-            x, y, w, h = spec["rect"]
+            x, y, w, h = request["rect"]
             entry = {"height": h, "minimized": False, "monitor": 0, "pid": pid,
-                     "process": "vantle-test-window.exe", "title": spec["title"], "width": w,
+                     "process": "vantle-test-window.exe", "title": request["title"], "width": w,
                      "x": x, "y": y}
-            if spec.get("minimized"):
+            if request.get("minimized"):
                 entry.update(height=None, minimized=True, monitor=None, width=None, x=None, y=None)
             want.append(entry)
         # Topmost first: the windows were opened in this order, the last on top.
@@ -597,11 +597,11 @@ def suite_two_monitors(args, wine, children):
                    "is no second monitor to stitch")
     # Windows coordinates: the primary at 0,0, the left monitor at -800,0.
     left_x = -LEFT[0]
-    specs = [
+    requests = [
         {"title": "Across both", "color": "2060a0", "rect": (-300, 100, 600, 200)},
         {"title": "Left only", "color": "a02060", "rect": (-700, 350, 200, 150)},
     ]
-    windows = TestWindows(wine, children, args.test_window, specs)
+    windows = TestWindows(wine, children, args.test_window, requests)
     checks = Checks()
     screen_width, screen_height = LEFT[0] + PRIMARY[0], PRIMARY[1]
     monitors = {}
@@ -620,14 +620,14 @@ def suite_two_monitors(args, wine, children):
         left = monitors[(left_x, 0)]["index"]
         # Equal overlaps go to the later monitor.
         want_monitor = {"Across both": max(primary, left), "Left only": left}
-        for spec in specs:
-            entry = [w for w in got["windows"] if w["title"] == spec["title"]]
-            x, y, w, h = spec["rect"]
+        for request in requests:
+            entry = [w for w in got["windows"] if w["title"] == request["title"]]
+            x, y, w, h = request["rect"]
             if (len(entry) != 1 or (entry[0]["x"], entry[0]["y"], entry[0]["width"],
                                     entry[0]["height"]) != (x, y, w, h)
-                    or entry[0]["monitor"] != want_monitor[spec["title"]]):
-                raise Failure(f"{spec['title']!r} is listed as {entry}, expected {spec['rect']} "
-                              f"on monitor {want_monitor[spec['title']]}")
+                    or entry[0]["monitor"] != want_monitor[request["title"]]):
+                raise Failure(f"{request['title']!r} is listed as {entry}, expected {request['rect']} "
+                              f"on monitor {want_monitor[request['title']]}")
 
     def reference(x, y, width, height):
         """The screen's part of a desktop rectangle, black where no monitor shows."""
