@@ -12,6 +12,13 @@ namespace vantle {
 // directory, the file name with ".vantle-tmp" appended.
 [[nodiscard]] std::filesystem::path temporary_path(const std::filesystem::path& path);
 
+// Clears the way for a fresh temporary of `path`: whatever stands at
+// `temporary_path(path)` (a stale temporary, a planted symbolic link) is
+// removed, never followed. Nothing being there is fine. Failure: "could not
+// write <path>: <error text>" (exit 1), so a folder that cannot take the file
+// is reported before any work is spent on it.
+[[nodiscard]] CliStatus clear_temporary(const std::filesystem::path& path);
+
 // Writes `bytes` so that `path` is only ever absent, the old file or the whole
 // new one: any file or symbolic link at `temporary_path(path)` is removed and
 // the temporary is created afresh (never written through a link), filled,

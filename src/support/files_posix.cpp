@@ -73,13 +73,21 @@ void sync_directory_of(const std::filesystem::path& path) {
     }
 }
 
+// Removes what stands at `temporary`; the system's text when that fails.
+std::optional<std::string> remove_temporary(const std::filesystem::path& temporary) {
+    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+        return last_os_error_text();
+    }
+    return std::nullopt;
+}
+
 // Writes, flushes and closes a fresh temporary; returns the system's text on failure.
 std::optional<std::string> write_temporary(const std::filesystem::path& temporary,
                                            std::span<const std::uint8_t> bytes) {
     // A file or link planted at the temporary name is removed rather than opened:
     // O_EXCL refuses anything that still stands there, links included.
-    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
-        return last_os_error_text();
+    if (std::optional<std::string> failure = remove_temporary(temporary)) {
+        return failure;
     }
     FileDescriptor fd(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
@@ -96,6 +104,13 @@ std::optional<std::string> write_temporary(const std::filesystem::path& temporar
 }
 
 }  // namespace
+
+CliStatus clear_temporary(const std::filesystem::path& path) {
+    if (std::optional<std::string> failure = remove_temporary(temporary_path(path))) {
+        return std::unexpected(write_failure(path, *failure));
+    }
+    return {};
+}
 
 CliStatus write_file_atomically(const std::filesystem::path& path,
                                 std::span<const std::uint8_t> bytes) {

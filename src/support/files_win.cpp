@@ -54,15 +54,24 @@ bool write_all(HANDLE file, std::span<const std::uint8_t> bytes) {
     return true;
 }
 
-std::optional<std::string> write_temporary(const std::filesystem::path& temporary,
-                                           std::span<const std::uint8_t> bytes) {
-    // Whatever stands at the temporary name, a planted symbolic link included, is
-    // removed first; CREATE_NEW on the reparse point itself never follows a link.
+// Removes what stands at `temporary` (DeleteFileW removes a link, not its
+// target); the system's text when that fails.
+std::optional<std::string> remove_temporary(const std::filesystem::path& temporary) {
     if (!DeleteFileW(temporary.c_str())) {
         const DWORD code = GetLastError();
         if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
             return os_error_text(code);
         }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> write_temporary(const std::filesystem::path& temporary,
+                                           std::span<const std::uint8_t> bytes) {
+    // Whatever stands at the temporary name, a planted symbolic link included, is
+    // removed first; CREATE_NEW on the reparse point itself never follows a link.
+    if (std::optional<std::string> failure = remove_temporary(temporary)) {
+        return failure;
     }
     FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -84,6 +93,13 @@ bool move_over(const std::filesystem::path& from, const std::filesystem::path& t
 }
 
 }  // namespace
+
+CliStatus clear_temporary(const std::filesystem::path& path) {
+    if (std::optional<std::string> failure = remove_temporary(temporary_path(path))) {
+        return std::unexpected(write_failure(path, *failure));
+    }
+    return {};
+}
 
 CliStatus write_file_atomically(const std::filesystem::path& path,
                                 std::span<const std::uint8_t> bytes) {

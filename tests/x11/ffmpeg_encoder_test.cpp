@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -95,14 +97,51 @@ TEST_F(FfmpegEncoderTest, FallsBackPastEncodersThatRefuseAndReportsOnlyTheLast) 
         EXPECT_EQ(probe_video(file).codec, "h264");
     }
     {
+        const fs::path refused = dir_ / "refused.mp4";
         const std::string_view order[] = {"h264_nvenc", "no_such_encoder"};
-        auto encoder = open_ffmpeg_encoder(file, 16, 16, 10, order);
+        auto encoder = open_ffmpeg_encoder(refused, 16, 16, 10, order);
+        ASSERT_FALSE(encoder);
+        EXPECT_EQ(encoder.error().render().rfind(
+                      "the H.264 encoder refused 16x16 at 10 fps: h264_nvenc would not open", 0),
+                  0u)
+            << "the last encoder that is built in speaks: " << encoder.error().render();
+        EXPECT_FALSE(fs::exists(refused)) << "a refused attempt leaves no file behind";
+    }
+    {
+        const std::string_view order[] = {"no_such_encoder"};
+        auto encoder = open_ffmpeg_encoder(dir_ / "none.mp4", 16, 16, 10, order);
         ASSERT_FALSE(encoder);
         EXPECT_EQ(encoder.error().render(),
                   "the H.264 encoder refused 16x16 at 10 fps: no_such_encoder is not in this "
                   "FFmpeg build");
-        EXPECT_FALSE(fs::exists(file)) << "a refused attempt leaves no file behind";
     }
+}
+
+TEST_F(FfmpegEncoderTest, AnEncoderMissingFromTheBuildDoesNotHideWhyARealOneFailed) {
+    // libx264 opens, but the file cannot be created: that is what gets reported,
+    // not that the encoder after it is not built in.
+    const fs::path file = dir_ / "no-such-folder" / "clip.mp4";
+    const std::string_view order[] = {"libx264", "no_such_encoder"};
+    auto encoder = open_ffmpeg_encoder(file, 16, 16, 10, order);
+    ASSERT_FALSE(encoder);
+    EXPECT_EQ(encoder.error().render(), "the H.264 encoder refused 16x16 at 10 fps: creating " +
+                                            file.string() +
+                                            ": No such file or directory (0xFFFFFFFE)");
+}
+
+TEST_F(FfmpegEncoderTest, ALinkAtThePathIsNeitherFollowedNorReplaced) {
+    const fs::path target = dir_ / "target.txt";
+    std::ofstream(target) << "kept\n";
+    const fs::path file = dir_ / "linked.mp4";
+    fs::create_symlink(target, file);
+    const std::string_view order[] = {"libx264"};
+    auto encoder = open_ffmpeg_encoder(file, 16, 16, 10, order);
+    ASSERT_FALSE(encoder);
+    EXPECT_NE(encoder.error().render().find("creating " + file.string() + ": File exists"),
+              std::string::npos)
+        << encoder.error().render();
+    std::ifstream kept(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
 }
 
 TEST_F(FfmpegEncoderTest, AnUnfinishedEncoderLeavesNoPlayableFile) {

@@ -39,6 +39,12 @@ CliResult<RecordResult> run_record(Platform& platform, const RecordRequest& requ
         return std::unexpected(std::move(absolute.error()));
     }
     const std::filesystem::path tmp = temporary_path(*absolute);
+    // A stale temporary, or a link planted under its name, is removed and never
+    // written through; a folder that cannot take the file fails here, before a
+    // window is touched or a frame recorded.
+    if (auto cleared = clear_temporary(*absolute); !cleared) {
+        return std::unexpected(std::move(cleared.error()));
+    }
 
     const std::optional<WindowInfo> restored = window_to_restore(*target);
     if (restored) {
@@ -48,8 +54,6 @@ CliResult<RecordResult> run_record(Platform& platform, const RecordRequest& requ
         std::this_thread::sleep_for(kRestoreSettle);
     }
 
-    // A stale temporary, or a link planted under its name, must not be written through.
-    remove_file_quietly(tmp);
     const RecordOptions options{request.fps, request.max_seconds, request.cursor};
     auto recorded =
         run_recording(platform, target->record, options, tmp, id, on_started, stop_check, clock);

@@ -6,12 +6,18 @@ extern "C" {
 #include <libavutil/hwcontext.h>
 #include <libavutil/opt.h>
 }
+#include <fcntl.h>
 #include <libyuv/convert_from_argb.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "record/encoder_rules.h"
@@ -23,13 +29,9 @@ namespace {
 
 constexpr std::string_view kLogTarget = "vantle_lib::platform::x11::ffmpeg";
 
+// The output's I/O context belongs to its `FileOutput`, not to the format.
 struct FormatContextFree {
-    void operator()(AVFormatContext* context) const {
-        if (context->pb != nullptr) {
-            avio_closep(&context->pb);
-        }
-        avformat_free_context(context);
-    }
+    void operator()(AVFormatContext* context) const { avformat_free_context(context); }
 };
 struct CodecContextFree {
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
@@ -68,11 +70,97 @@ void quiet_ffmpeg() {
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
+// The MP4 file behind a descriptor of our own. avio_open would open the name
+// with O_TRUNC and follow a link planted there; this creates the file
+// exclusively and never through a link, and the muxer seeks in it as usual.
+class FileOutput {
+  public:
+    FileOutput(const FileOutput&) = delete;
+    FileOutput& operator=(const FileOutput&) = delete;
+    ~FileOutput() {
+        if (io_ != nullptr) {
+            av_freep(&io_->buffer);
+            avio_context_free(&io_);
+        }
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+
+    static Result<std::unique_ptr<FileOutput>> create(const std::string& file) {
+        const int fd =
+            ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            return std::unexpected(av_error(AVERROR(errno), "creating " + file));
+        }
+        auto output = std::unique_ptr<FileOutput>(new FileOutput(fd));
+        constexpr int kBufferSize = 1 << 16;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+        if (buffer != nullptr) {
+            output->io_ = avio_alloc_context(buffer, kBufferSize, 1, output.get(), nullptr,
+                                             &FileOutput::write_packet, &FileOutput::seek);
+        }
+        if (output->io_ == nullptr) {
+            av_free(buffer);
+            return std::unexpected(Error("out of memory for the MP4 file's buffer"));
+        }
+        return output;
+    }
+
+    [[nodiscard]] AVIOContext* io() const { return io_; }
+
+    // Writes out what is buffered and closes the file; the first failure wins.
+    [[nodiscard]] int close() {
+        avio_flush(io_);
+        int rc = io_->error;
+        if (::close(std::exchange(fd_, -1)) != 0 && rc >= 0) {
+            rc = AVERROR(errno);
+        }
+        return rc;
+    }
+
+  private:
+    explicit FileOutput(int fd) : fd_(fd) {}
+
+    static int write_packet(void* opaque, std::uint8_t* data, int size) {
+        const int fd = static_cast<FileOutput*>(opaque)->fd_;
+        int left = size;
+        while (left > 0) {
+            const ssize_t written = ::write(fd, data, static_cast<std::size_t>(left));
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            if (written <= 0) {
+                return written < 0 ? AVERROR(errno) : AVERROR(EIO);
+            }
+            data += written;
+            left -= static_cast<int>(written);
+        }
+        return size;
+    }
+
+    static std::int64_t seek(void* opaque, std::int64_t offset, int whence) {
+        const int fd = static_cast<FileOutput*>(opaque)->fd_;
+        if ((whence & AVSEEK_SIZE) != 0) {
+            struct stat status {};
+            return ::fstat(fd, &status) == 0 ? static_cast<std::int64_t>(status.st_size)
+                                             : AVERROR(errno);
+        }
+        const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+        return at < 0 ? AVERROR(errno) : static_cast<std::int64_t>(at);
+    }
+
+    int fd_;
+    AVIOContext* io_ = nullptr;
+};
+
 class FfmpegEncoder final : public VideoEncoder {
   public:
-    FfmpegEncoder(FormatContextPtr format, CodecContextPtr codec, AVStream* stream,
-                  BufferRefPtr hw_frames, std::uint32_t width, std::uint32_t height)
-        : format_(std::move(format)),
+    FfmpegEncoder(std::unique_ptr<FileOutput> output, FormatContextPtr format,
+                  CodecContextPtr codec, AVStream* stream, BufferRefPtr hw_frames,
+                  std::uint32_t width, std::uint32_t height)
+        : output_(std::move(output)),
+          format_(std::move(format)),
           codec_(std::move(codec)),
           stream_(stream),
           hw_frames_(std::move(hw_frames)),
@@ -112,6 +200,7 @@ class FfmpegEncoder final : public VideoEncoder {
     Status send(AVFrame* frame);
     Status flush_and_close();
 
+    std::unique_ptr<FileOutput> output_;  // outlives format_, which writes through it
     FormatContextPtr format_;
     CodecContextPtr codec_;
     AVStream* stream_;        // owned by format_
@@ -220,14 +309,18 @@ Result<std::unique_ptr<FfmpegEncoder>> FfmpegEncoder::open(const std::filesystem
     stream->time_base = context->time_base;
     stream->avg_frame_rate = context->framerate;
 
-    if (const int rc = avio_open(&format->pb, file.c_str(), AVIO_FLAG_WRITE); rc < 0) {
-        return std::unexpected(av_error(rc, "creating " + file));
+    Result<std::unique_ptr<FileOutput>> output = FileOutput::create(file);
+    if (!output) {
+        return std::unexpected(std::move(output.error()));
     }
+    format->pb = (*output)->io();
+    format->flags |= AVFMT_FLAG_CUSTOM_IO;
     if (const int rc = avformat_write_header(format.get(), nullptr); rc < 0) {
         return std::unexpected(av_error(rc, "writing the MP4 header"));
     }
-    auto encoder = std::make_unique<FfmpegEncoder>(std::move(format), std::move(context), stream,
-                                                   std::move(hw_frames), width, height);
+    auto encoder =
+        std::make_unique<FfmpegEncoder>(std::move(*output), std::move(format), std::move(context),
+                                        stream, std::move(hw_frames), width, height);
     if (Status ready = encoder->prepare_frames(); !ready) {
         return std::unexpected(std::move(ready.error()));
     }
@@ -325,7 +418,7 @@ Status FfmpegEncoder::flush_and_close() {
     if (const int rc = av_write_trailer(format_.get()); rc < 0) {
         return std::unexpected(av_error(rc, "finishing the MP4 file"));
     }
-    if (const int rc = avio_closep(&format_->pb); rc < 0) {
+    if (const int rc = output_->close(); rc < 0) {
         return std::unexpected(av_error(rc, "closing the MP4 file"));
     }
     return {};
@@ -344,10 +437,22 @@ Result<std::unique_ptr<VideoEncoder>> open_ffmpeg_encoder(
         return std::unexpected(std::move(even.error()));
     }
     quiet_ffmpeg();
+    // An encoder missing from this build tried nothing, so its absence must not
+    // hide why a real one failed (a full disk, say); only when none is built in
+    // does the absence itself get reported.
+    std::vector<std::string_view> built_in;
+    for (const std::string_view name : encoders) {
+        if (avcodec_find_encoder_by_name(std::string(name).c_str()) != nullptr) {
+            built_in.push_back(name);
+        }
+    }
+    if (built_in.empty()) {
+        built_in.assign(encoders.begin(), encoders.end());
+    }
     using Opened = std::unique_ptr<VideoEncoder>;
     std::vector<EncoderAttempt<Opened>> attempts;
-    attempts.reserve(encoders.size());
-    for (const std::string_view name : encoders) {
+    attempts.reserve(built_in.size());
+    for (const std::string_view name : built_in) {
         attempts.push_back(
             {is_hardware_encoder(name), [&path, name, width, height, fps]() -> Result<Opened> {
                  Result<std::unique_ptr<FfmpegEncoder>> opened =

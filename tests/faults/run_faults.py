@@ -1,0 +1,798 @@
+#!/usr/bin/env python3
+"""Fault tests against the built programs: full and read-only file systems,
+killed recordings, a client that stops reading, a settings file replaced
+while it is read, another user at a recording's stop rendezvous, and links
+planted at the temporary name.
+
+Each group runs in a private mount namespace (unshare -m), so the small file
+systems it mounts vanish with it whatever happens. Groups that need root,
+mounts, an X server or a second user end with 77 (skipped) when they cannot
+have them; everything else that goes wrong is a failure (1).
+
+Usage: run_faults.py --cli PATH --fake PATH --window PATH --group NAME
+  --cli     the real vantle-cli (X11 platform)
+  --fake    vantle-cli-fake (the real front end over a scripted desktop)
+  --window  vantle-test-window (opens one X11 window)
+  --group   one of the groups below; --list prints them
+"""
+
+import argparse
+import contextlib
+import json
+import os
+import pwd
+import select
+import shutil
+import signal
+import socket
+import stat
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SKIP = 77
+
+ARGS = None
+
+
+class Skip(Exception):
+    pass
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def os_text(code):
+    """The program's rendering of an errno: strerror and the code in hex."""
+    return f"{os.strerror(code)} (0x{code:08X})"
+
+
+# ---------------------------------------------------------------- processes
+
+def base_env(home):
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "VANTLE_FAKE_DESKTOP", "VANTLE_FAKE_CALLS")}
+    env.update({"HOME": home, "XDG_CONFIG_HOME": os.path.join(home, "config"),
+                "XDG_PICTURES_DIR": os.path.join(home, "Pictures")})
+    return env
+
+
+def as_user(user, argv):
+    if user is None:
+        return argv
+    return ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}", "--clear-groups", "--"] + argv
+
+
+def run(argv, env, cwd, user=None, stdin=b"", timeout=120):
+    done = subprocess.run(as_user(user, argv), input=stdin, capture_output=True, env=env,
+                          cwd=cwd, timeout=timeout)
+    return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
+
+
+def read_line(stream, timeout):
+    """One line from a pipe within `timeout` seconds, or None."""
+    deadline = time.monotonic() + timeout
+    data = b""
+    fd = stream.fileno()
+    while not data.endswith(b"\n"):
+        left = deadline - time.monotonic()
+        if left <= 0:
+            return None
+        ready, _, _ = select.select([fd], [], [], left)
+        if not ready:
+            continue
+        chunk = os.read(fd, 1)
+        if not chunk:
+            return data.decode("utf-8", "replace") if data else None
+        data += chunk
+    return data.decode("utf-8", "replace")
+
+
+class Started:
+    """A running `record` command whose started event has been read."""
+
+    def __init__(self, argv, env, cwd, user=None):
+        self.process = subprocess.Popen(as_user(user, argv), stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        env=env, cwd=cwd)
+        line = read_line(self.process.stdout, 30)
+        if line is None:
+            self.process.kill()
+            _, err = self.process.communicate()
+            raise Failure(f"no started event; stderr {err!r}")
+        self.id = json.loads(line)["id"]
+
+    def finish(self, timeout=60):
+        out, err = self.process.communicate(timeout=timeout)
+        return self.process.returncode, out.decode(), err.decode()
+
+
+class McpSession:
+    def __init__(self, binary, env, cwd):
+        self.process = subprocess.Popen([binary, "mcp"], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        env=env, cwd=cwd)
+        self.next_id = 1
+        reply = self.call("initialize", {"protocolVersion": "2025-06-18", "capabilities": {},
+                                         "clientInfo": {"name": "faults", "version": "1"}})
+        check("result" in reply, f"initialize: {reply}")
+
+    def send(self, method, params=None):
+        message = {"jsonrpc": "2.0", "id": self.next_id, "method": method}
+        if params is not None:
+            message["params"] = params
+        self.next_id += 1
+        self.process.stdin.write(json.dumps(message).encode() + b"\n")
+        self.process.stdin.flush()
+
+    def call(self, method, params=None, timeout=60):
+        self.send(method, params)
+        line = read_line(self.process.stdout, timeout)
+        check(line is not None, f"no reply to {method}")
+        return json.loads(line)
+
+    def tool(self, name, arguments):
+        """(isError, first text) of a tool call."""
+        result = self.call("tools/call", {"name": name, "arguments": arguments})["result"]
+        return bool(result.get("isError")), result["content"][0]["text"]
+
+
+# ----------------------------------------------------------- capabilities
+
+def need_root():
+    if os.geteuid() != 0:
+        raise Skip("not root")
+
+
+def mount_tmpfs(folder, options="size=256k,mode=0755"):
+    os.makedirs(folder, exist_ok=True)
+    done = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder],
+                          capture_output=True)
+    if done.returncode != 0:
+        raise Skip(f"mount: {done.stderr.decode().strip()}")
+
+
+def remount_read_only(folder):
+    done = subprocess.run(["mount", "-o", "remount,ro", folder], capture_output=True)
+    if done.returncode != 0:
+        raise Skip(f"remount read-only: {done.stderr.decode().strip()}")
+
+
+def fill(folder):
+    """Fills the file system of `folder` to the last byte."""
+    fd = os.open(os.path.join(folder, "filler"), os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+    try:
+        for size in (65536, 4096, 1):
+            with contextlib.suppress(OSError):
+                while os.write(fd, b"\0" * size) > 0:
+                    pass
+    finally:
+        os.close(fd)
+
+
+@contextlib.contextmanager
+def second_user():
+    """A throw-away user, removed again afterwards."""
+    need_root()
+    if shutil.which("useradd") is None or shutil.which("setpriv") is None:
+        raise Skip("useradd or setpriv missing")
+    name = f"vfault{os.getpid()}"
+    done = subprocess.run(["useradd", "--system", "--no-create-home", "--shell",
+                           "/usr/sbin/nologin", name], capture_output=True)
+    if done.returncode != 0:
+        raise Skip(f"useradd: {done.stderr.decode().strip()}")
+    try:
+        yield pwd.getpwnam(name)
+    finally:
+        subprocess.run(["userdel", name], capture_output=True)
+
+
+class XDisplay:
+    """A private Xvfb and the test windows opened on it."""
+
+    def __init__(self):
+        if shutil.which("Xvfb") is None:
+            raise Skip("no Xvfb")
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp", "-screen", "0",
+             "640x480x24"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline and not number.endswith(b"\n"):
+            ready, _, _ = select.select([read_end], [], [], 0.5)
+            if ready:
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    break
+                number += chunk
+        os.close(read_end)
+        if not number.strip():
+            self.server.kill()
+            raise Failure("Xvfb did not start")
+        self.display = ":" + number.decode().strip()
+        self.windows = []
+
+    def env(self, env):
+        env = dict(env)
+        env["DISPLAY"] = self.display
+        return env
+
+    def window(self, title, *extra):
+        process = subprocess.Popen([ARGS.window, "--title", title, *extra],
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   env={"DISPLAY": self.display, "PATH": os.environ["PATH"]})
+        check(read_line(process.stdout, 20), f"window {title!r} did not open")
+        self.windows.append(process)
+
+    def close(self):
+        for process in self.windows:
+            process.kill()
+            process.wait()
+        self.server.kill()
+        self.server.wait()
+
+
+def video_frames(path):
+    """Frames ffprobe finds in a whole MP4, or None when it is not one."""
+    done = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+                           "-show_entries", "stream=nb_read_frames", "-of", "json", path],
+                          capture_output=True)
+    if done.returncode != 0:
+        return None
+    streams = json.loads(done.stdout).get("streams", [])
+    if not streams or "nb_read_frames" not in streams[0]:
+        return None
+    return int(streams[0]["nb_read_frames"])
+
+
+def listing(folder):
+    return sorted(os.listdir(folder))
+
+
+def contents(path):
+    with open(path, "rb") as handle:
+        return handle.read()
+
+
+def write(path, data, mode=None):
+    with open(path, "wb") as handle:
+        handle.write(data)
+    if mode is not None:
+        os.chmod(path, mode)
+
+
+# A desktop for the fake program: one small window, one small monitor, and
+# recordings that run until they are stopped.
+FAKE_DESKTOP = {
+    "monitors": [{"name": "FAKE-1", "x": 0, "y": 0, "width": 64, "height": 48, "primary": True}],
+    "windows": [{"handle": 7, "title": "Notes", "process": "notes", "pid": 4242, "x": 0, "y": 0,
+                 "width": 32, "height": 24, "monitor": 0}],
+    "recording": {},
+}
+
+
+class Workspace:
+    """A private folder (home, settings, pictures) and the fake program's desktop."""
+
+    def __init__(self, root):
+        self.root = root
+        self.home = os.path.join(root, "home")
+        os.makedirs(os.path.join(self.home, "config", "invalid.vantle.app"))
+        os.makedirs(os.path.join(self.home, "Pictures"))
+        self.desktop = os.path.join(root, "desktop.json")
+        write(self.desktop, json.dumps(FAKE_DESKTOP).encode())
+        os.chmod(root, 0o755)
+        os.chmod(self.home, 0o755)
+        os.chmod(self.desktop, 0o644)
+        self.env = base_env(self.home)
+        self.fake_env = dict(self.env, VANTLE_FAKE_DESKTOP=self.desktop)
+
+    def settings(self, text):
+        write(os.path.join(self.home, "config", "invalid.vantle.app", "config.json"), text.encode())
+
+    def fake(self, args, user=None, cwd=None):
+        return run([ARGS.fake] + args, self.fake_env, cwd or self.root, user)
+
+    def cli(self, args, display, user=None, cwd=None):
+        return run([ARGS.cli] + args, display.env(self.env), cwd or self.root, user)
+
+
+# ------------------------------------------------------------------ groups
+
+def expect_failure(result, status, stderr, what):
+    got_status, out, err = result
+    check((got_status, out, err) == (status, "", stderr),
+          f"{what}: status {got_status}, stdout {out!r}, stderr {err!r}; "
+          f"expected {status} and stderr {stderr!r}")
+
+
+def group_full_disk(ws):
+    """A destination on a file system with no space left."""
+    full = os.path.join(ws.root, "full")
+    mount_tmpfs(full)
+    write(os.path.join(full, "shot.png"), b"the previous picture\n")
+    write(os.path.join(full, "clip.mp4"), b"the previous clip\n")
+    fill(full)
+    before = listing(full)
+
+    yield "capture onto a full file system"
+    expect_failure(ws.fake(["capture", "--window", "Notes", "--out", os.path.join(full, "shot.png")]),
+                   1, f"vantle: could not write {full}/shot.png: {os_text(28)}\n", "capture")
+    check(contents(os.path.join(full, "shot.png")) == b"the previous picture\n", "shot.png changed")
+    check(listing(full) == before, f"left behind: {listing(full)}")
+
+    yield "the capture tool onto a full file system"
+    session = McpSession(ARGS.fake, ws.fake_env, ws.root)
+    error, text = session.tool("capture", {"window": "Notes", "out": os.path.join(full, "shot.png")})
+    check(error and text == f"could not write {full}/shot.png: {os_text(28)}", f"capture tool: {text!r}")
+    session.process.stdin.close()
+    check(session.process.wait(30) == 0, "server status")
+    check(session.process.stderr.read() == b"", "server stderr")
+    check(contents(os.path.join(full, "shot.png")) == b"the previous picture\n", "shot.png changed")
+    check(listing(full) == before, f"left behind: {listing(full)}")
+
+    yield "a recording onto a full file system"
+    display = XDisplay()
+    try:
+        display.window("busy", "--pattern", "--clock", "0,0", "--size", "320x240")
+        status, out, err = ws.cli(["record", "--window", "busy", "--max-seconds", "2", "--out",
+                                   os.path.join(full, "clip.mp4")], display)
+    finally:
+        display.close()
+    lines = err.splitlines()
+    check(status == 1 and out == "", f"record: status {status}, stdout {out!r}, stderr {err!r}")
+    check(len(lines) in (1, 2) and lines[-1].startswith("vantle: ") and os.strerror(28) in lines[-1],
+          f"record: stderr {err!r}")
+    print(f"  the recording said: {lines[-1]}")
+    check(contents(os.path.join(full, "clip.mp4")) == b"the previous clip\n", "clip.mp4 changed")
+    check(listing(full) == before, f"left behind: {listing(full)}")
+
+
+def group_read_only(ws):
+    """A destination folder on a read-only mount."""
+    frozen = os.path.join(ws.root, "frozen")
+    mount_tmpfs(frozen)
+    write(os.path.join(frozen, "shot.png"), b"the previous picture\n")
+    write(os.path.join(frozen, "clip.mp4"), b"the previous clip\n")
+    remount_read_only(frozen)
+    before = listing(frozen)
+    shot = os.path.join(frozen, "shot.png")
+    clip = os.path.join(frozen, "clip.mp4")
+
+    def unchanged():
+        check(contents(shot) == b"the previous picture\n", "shot.png changed")
+        check(contents(clip) == b"the previous clip\n", "clip.mp4 changed")
+        check(listing(frozen) == before, f"left behind: {listing(frozen)}")
+
+    yield "capture into a read-only folder"
+    expect_failure(ws.fake(["capture", "--window", "Notes", "--out", shot]),
+                   1, f"vantle: could not write {shot}: {os_text(30)}\n", "capture")
+    unchanged()
+
+    yield "record into a read-only folder fails before it starts"
+    expect_failure(ws.fake(["record", "--window", "Notes", "--max-seconds", "1", "--out", clip, "--json"]),
+                   1, f"vantle: could not write {clip}: {os_text(30)}\n", "record")
+    unchanged()
+
+    yield "the server's default folder inside a read-only mount"
+    ws.settings(json.dumps({"save_dir": os.path.join(frozen, "shots")}))
+    session = McpSession(ARGS.fake, ws.fake_env, ws.root)
+    error, text = session.tool("capture", {"window": "Notes"})
+    check(error and text == f"could not create {frozen}/shots: {os_text(30)}", f"capture tool: {text!r}")
+    error, text = session.tool("record_start", {"window": "Notes", "out": clip})
+    check(error and text == f"could not write {clip}: {os_text(30)}", f"record_start: {text!r}")
+    session.process.stdin.close()
+    check(session.process.wait(30) == 0, "server status")
+    check(session.process.stderr.read() == b"", "server stderr")
+    unchanged()
+
+    yield "a real recording into a read-only folder"
+    display = XDisplay()
+    try:
+        display.window("recorded")
+        expect_failure(ws.cli(["record", "--window", "recorded", "--max-seconds", "1", "--out", clip],
+                              display), 1, f"vantle: could not write {clip}: {os_text(30)}\n", "record")
+    finally:
+        display.close()
+    unchanged()
+
+
+def group_killed_recording(ws):
+    """Recordings that end by SIGKILL never touch their destination."""
+    out = os.path.join(ws.root, "out")
+    os.makedirs(out)
+    clip = os.path.join(out, "clip.mp4")
+    display = XDisplay()
+    try:
+        display.window("recorded", "--pattern", "--clock", "0,0")
+        env = display.env(ws.env)
+
+        yield "a killed recording leaves the previous file as it was"
+        write(clip, b"the previous clip\n")
+        recording = Started([ARGS.cli, "record", "--window", "recorded", "--out", clip, "--json"],
+                            env, ws.root)
+        time.sleep(1.5)
+        recording.process.send_signal(signal.SIGKILL)
+        recording.finish()
+        check(contents(clip) == b"the previous clip\n", "clip.mp4 changed")
+        check(set(listing(out)) <= {"clip.mp4", "clip.mp4.vantle-tmp"}, f"files: {listing(out)}")
+
+        yield "its id is no longer running"
+        status, stdout, err = run([ARGS.cli, "record", "--stop", recording.id], env, ws.root)
+        check((status, stdout, err) == (2, "", f"vantle: no recording {recording.id} is running\n"),
+              f"stop: {status} {stdout!r} {err!r}")
+
+        yield "the next recording replaces the stale temporary and the file"
+        status, stdout, err = run([ARGS.cli, "record", "--window", "recorded", "--max-seconds", "1",
+                                   "--out", clip], env, ws.root)
+        check(status == 0 and stdout == clip + "\n", f"record: {status} {stdout!r} {err!r}")
+        check(listing(out) == ["clip.mp4"], f"files: {listing(out)}")
+        check((video_frames(clip) or 0) >= 1, "clip.mp4 is not a whole MP4")
+
+        yield "a killed recording to a new name leaves no file of that name"
+        fresh = os.path.join(out, "fresh.mp4")
+        recording = Started([ARGS.cli, "record", "--window", "recorded", "--out", fresh, "--json"],
+                            env, ws.root)
+        time.sleep(1)
+        recording.process.send_signal(signal.SIGKILL)
+        recording.finish()
+        check(not os.path.exists(fresh), "fresh.mp4 exists")
+
+        yield "a killed server leaves the destinations of its recordings alone"
+        write(clip, b"the previous clip\n")
+        session = McpSession(ARGS.cli, env, ws.root)
+        error, text = session.tool("record_start", {"window": "recorded", "out": clip})
+        check(not error, f"record_start: {text}")
+        time.sleep(1)
+        session.process.kill()
+        session.process.wait()
+        check(contents(clip) == b"the previous clip\n", "clip.mp4 changed")
+    finally:
+        display.close()
+
+
+def group_mcp_output_closed(ws):
+    """The client stops reading the server's output mid-session."""
+    out = os.path.join(ws.root, "out")
+    os.makedirs(out)
+    display = XDisplay()
+    try:
+        display.window("served", "--pattern")
+        env = display.env(ws.env)
+
+        for when in ("a request after it", "the reply to record_stop"):
+            yield f"the server ends quietly and finishes its recordings (output closed before {when})"
+            clips = [os.path.join(out, f"a-{len(listing(out))}.mp4"),
+                     os.path.join(out, f"b-{len(listing(out))}.mp4")]
+            session = McpSession(ARGS.cli, env, ws.root)
+            ids = []
+            for clip in clips:
+                error, text = session.tool("record_start", {"window": "served", "out": clip, "fps": 10})
+                check(not error, f"record_start: {text}")
+                ids.append(json.loads(text)["id"])
+            first = ids[0]
+            time.sleep(1)
+            session.process.stdout.close()
+            if when.startswith("a request"):
+                session.send("tools/list")
+            else:
+                session.send("tools/call", {"name": "record_stop", "arguments": {"id": first}})
+            try:
+                status = session.process.wait(60)
+            except subprocess.TimeoutExpired:
+                session.process.kill()
+                raise Failure("the server did not end when its output was closed")
+            err = session.process.stderr.read()
+            check(status == 0 and err == b"", f"server: status {status}, stderr {err!r}")
+            for clip in clips:
+                frames = video_frames(clip)
+                check(frames is not None and frames >= 1, f"{clip} is not a whole MP4")
+            check(not [n for n in listing(out) if n.endswith(".vantle-tmp")], f"files: {listing(out)}")
+    finally:
+        display.close()
+
+
+SETTINGS_A = {"save_dir": "{root}/a", "filename_pattern": "alpha %H%M%S",
+              "automation_allow_desktop": True}
+SETTINGS_C = {"save_dir": "{root}/c", "filename_pattern": "gamma %H%M%S",
+              "automation_allow_desktop": False}
+
+
+def replace_repeatedly(path, versions, stop):
+    """Renames each version over `path` in turn until `stop` is set."""
+    n = 0
+    while not stop.is_set():
+        temporary = f"{path}.next"
+        write(temporary, versions[n % len(versions)])
+        os.rename(temporary, path)
+        n += 1
+
+
+def group_settings_replaced(ws):
+    """config.json renamed over while the server reads it for every request."""
+    path = os.path.join(ws.home, "config", "invalid.vantle.app", "config.json")
+
+    def text(settings):
+        return json.dumps({k: v.replace("{root}", ws.root) if isinstance(v, str) else v
+                           for k, v in settings.items()}).encode()
+
+    def catalogue(session):
+        return json.dumps(session.call("tools/list")["result"], sort_keys=True)
+
+    session = McpSession(ARGS.fake, ws.fake_env, ws.root)
+    write(path, text(SETTINGS_A))
+    allowed = catalogue(session)
+    os.unlink(path)
+    default = catalogue(session)
+    check(allowed != default, "the catalogue does not show the desktop permission")
+
+    yield "a settings file replaced by a valid and a broken one: its settings, or defaults and one warning"
+    stop = threading.Event()
+    writer = threading.Thread(target=replace_repeatedly,
+                              args=(path, [text(SETTINGS_A), b'{"automation_allow_desktop": tru'], stop))
+    writer.start()
+    seen = {"allowed": 0, "default": 0}
+    try:
+        for _ in range(300):
+            got = catalogue(session)
+            check(got in (allowed, default), f"a catalogue of neither settings: {got}")
+            seen["allowed" if got == allowed else "default"] += 1
+    finally:
+        stop.set()
+        writer.join()
+
+    yield "two valid files replaced in turn are never mixed"
+    stop = threading.Event()
+    writer = threading.Thread(target=replace_repeatedly,
+                              args=(path, [text(SETTINGS_A), text(SETTINGS_C)], stop))
+    os.makedirs(os.path.join(ws.root, "a"))
+    os.makedirs(os.path.join(ws.root, "c"))
+    writer.start()
+    try:
+        for _ in range(150):
+            error, result = session.tool("capture", {"window": "Notes"})
+            check(not error, f"capture: {result}")
+            saved = json.loads(result)["path"]
+            folder, name = os.path.split(saved)
+            check((folder, name.split(" ")[0]) in ((f"{ws.root}/a", "alpha"), (f"{ws.root}/c", "gamma")),
+                  f"a path mixing two settings files: {saved}")
+    finally:
+        stop.set()
+        writer.join()
+
+    session.process.stdin.close()
+    check(session.process.wait(60) == 0, "server status")
+    warnings = session.process.stderr.read().decode().splitlines()
+    check(seen["allowed"] > 0 and seen["default"] > 0, f"the reads never saw both files: {seen}")
+    check(len(warnings) == seen["default"],
+          f"{len(warnings)} warnings for {seen['default']} reads of the broken file")
+    check(all(line.startswith("vantle: WARN: config.json unreadable (") and
+              line.endswith("); falling back to defaults") for line in warnings),
+          f"warnings: {warnings[:3]}")
+
+
+def group_stop_other_user(ws):
+    """Another user can neither stop a recording nor pose as one."""
+    out = os.path.join(ws.root, "out")
+    os.makedirs(out)
+    clip = os.path.join(out, "clip.mp4")
+    with second_user() as user:
+        recording = Started([ARGS.fake, "record", "--window", "Notes", "--out", clip, "--json"],
+                            ws.fake_env, ws.root)
+        try:
+            yield "another user's record --stop is refused and the recording goes on"
+            for json_flag in ([], ["--json"]):
+                status, stdout, err = run([ARGS.fake, "record", "--stop", recording.id] + json_flag,
+                                          ws.env, "/", user)
+                check((status, stdout, err) == (2, "", f"vantle: no recording {recording.id} is running\n"),
+                      f"stop as another user: {status} {stdout!r} {err!r}")
+            time.sleep(0.5)
+            check(recording.process.poll() is None, "the recording ended")
+
+            yield "the owner's record --stop ends it"
+            status, stdout, err = run([ARGS.fake, "record", "--stop", recording.id, "--json"], ws.env, "/")
+            check((status, stdout, err) == (0, json.dumps({"id": recording.id, "stopped": True},
+                                                           separators=(",", ":")) + "\n", ""),
+                  f"stop as the owner: {status} {stdout!r} {err!r}")
+            status, _, _ = recording.finish()
+            check(status == 0 and listing(out) == ["clip.mp4"], f"recording: {status}, {listing(out)}")
+        finally:
+            if recording.process.poll() is None:
+                recording.process.kill()
+                recording.process.wait()
+
+        yield "a rendezvous held by another user is not taken for a recording"
+        squatted = "999999-1"
+        squatter = subprocess.Popen(as_user(user, [sys.executable, "-c", SQUATTER, squatted]),
+                                    stdout=subprocess.PIPE, cwd="/")
+        try:
+            check(read_line(squatter.stdout, 10) == "ready\n", "the squatter did not start")
+            status, stdout, err = run([ARGS.fake, "record", "--stop", squatted], ws.env, "/")
+            check((status, stdout, err) == (2, "", f"vantle: no recording {squatted} is running\n"),
+                  f"stop against a squatter: {status} {stdout!r} {err!r}")
+        finally:
+            squatter.kill()
+            squatter.wait()
+
+
+# Binds a recording's abstract rendezvous name and answers "done" to anyone.
+SQUATTER = r"""
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+s.bind("\0invalid.vantle.app.record." + sys.argv[1])
+s.listen(4)
+print("ready", flush=True)
+while True:
+    c, _ = s.accept()
+    c.recv(1)
+    c.sendall(b"D")
+    c.close()
+"""
+
+
+def group_temporary_link(ws):
+    """A symbolic link planted at "<name>.vantle-tmp" is never written through."""
+    out = os.path.join(ws.root, "out")
+    os.makedirs(out)
+    keep = os.path.join(ws.root, "keep")
+    os.makedirs(keep)
+    precious = os.path.join(keep, "precious.txt")
+    missing = os.path.join(keep, "created-through-link")
+
+    def plant(folder, name, target):
+        link = os.path.join(folder, name + ".vantle-tmp")
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(link)
+        os.symlink(target, link)
+        return link
+
+    def untouched():
+        check(contents(precious) == b"precious\n", "the link's target was written")
+        check(not os.path.lexists(missing), "a file was created through the link")
+
+    write(precious, b"precious\n", 0o666)
+    for target in (precious, missing):
+        yield f"capture replaces a link to {os.path.basename(target)} without following it"
+        plant(out, "shot.png", target)
+        status, stdout, err = ws.fake(["capture", "--window", "Notes", "--out", "out/shot.png"])
+        check((status, err) == (0, ""), f"capture: {status} {err!r}")
+        untouched()
+        check(listing(out) == ["shot.png"] and not os.path.islink(os.path.join(out, "shot.png")),
+              f"files: {listing(out)}")
+
+    # A shared sticky folder (as /tmp is) where the link belongs to someone the
+    # caller cannot overrule: it can be neither removed nor followed.
+    shared = os.path.join(ws.root, "shared")
+    mount_tmpfs(shared, "size=2m,mode=1777")
+    with second_user() as user:
+        os.chown(precious, user.pw_uid, user.pw_gid)
+        yield "capture by a user who cannot remove the planted link fails and follows nothing"
+        plant(shared, "shot.png", precious)
+        expect_failure(ws.fake(["capture", "--window", "Notes", "--out", f"{shared}/shot.png"], user, "/"),
+                       1, f"vantle: could not write {shared}/shot.png: {os_text(1)}\n", "capture")
+        untouched()
+
+        yield "record by a user who cannot remove the planted link fails before it starts"
+        plant(shared, "clip.mp4", precious)
+        expect_failure(ws.fake(["record", "--window", "Notes", "--max-seconds", "1", "--out",
+                                f"{shared}/clip.mp4", "--json"], user, "/"),
+                       1, f"vantle: could not write {shared}/clip.mp4: {os_text(1)}\n", "record")
+        untouched()
+
+        display = XDisplay()
+        try:
+            display.window("recorded")
+            for target in (precious, missing):
+                yield f"a real recording replaces a link to {os.path.basename(target)} without following it"
+                plant(out, "clip.mp4", target)
+                status, stdout, err = ws.cli(["record", "--window", "recorded", "--max-seconds", "1",
+                                              "--out", "out/clip.mp4"], display)
+                check(status == 0 and err.startswith("vantle: recording started, id ")
+                      and err.count("\n") == 1, f"record: {status} {err!r}")
+                untouched()
+                check("clip.mp4.vantle-tmp" not in listing(out), f"files: {listing(out)}")
+                check((video_frames(os.path.join(out, "clip.mp4")) or 0) >= 1, "clip.mp4 is not whole")
+
+            yield "a real recording by a user who cannot remove the planted link follows nothing"
+            plant(shared, "clip.mp4", precious)
+            expect_failure(ws.cli(["record", "--window", "recorded", "--max-seconds", "1", "--out",
+                                   f"{shared}/clip.mp4"], display, user, "/"),
+                           1, f"vantle: could not write {shared}/clip.mp4: {os_text(1)}\n", "record")
+            untouched()
+        finally:
+            display.close()
+
+
+GROUPS = {
+    "full_disk": group_full_disk,
+    "read_only": group_read_only,
+    "killed_recording": group_killed_recording,
+    "mcp_output_closed": group_mcp_output_closed,
+    "settings_replaced": group_settings_replaced,
+    "stop_other_user": group_stop_other_user,
+    "temporary_link": group_temporary_link,
+}
+
+# Groups whose every case mounts or needs root; the others only need the
+# programs (and an X server where they record).
+NEEDS_NAMESPACE = {"full_disk", "read_only", "temporary_link"}
+
+
+def run_group(name):
+    workdir = tempfile.mkdtemp(prefix=f"vantle-faults-{name}-")
+    failed = 0
+    try:
+        cases = GROUPS[name](Workspace(workdir))
+        case = None
+        while True:
+            try:
+                case = next(cases)
+            except StopIteration:
+                break
+            except Skip:
+                raise
+            except Failure as failure:
+                print(f"FAIL {case}: {failure}")
+                failed += 1
+                break
+            print(f"case: {case}", flush=True)
+        if failed == 0:
+            print(f"ok: {name}")
+    finally:
+        # Unmount before removing, so a removal never reaches into a mount.
+        with open("/proc/self/mounts") as mounts:
+            for line in reversed(mounts.read().splitlines()):
+                point = line.split()[1]
+                if point.startswith(workdir + "/"):
+                    subprocess.run(["umount", "-l", point], capture_output=True)
+        shutil.rmtree(workdir, ignore_errors=True)
+    return 1 if failed else 0
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli")
+    parser.add_argument("--fake")
+    parser.add_argument("--window")
+    parser.add_argument("--group", choices=sorted(GROUPS))
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("--in-namespace", action="store_true", help=argparse.SUPPRESS)
+    ARGS = parser.parse_args()
+    for name in ("cli", "fake", "window"):
+        if getattr(ARGS, name):
+            setattr(ARGS, name, os.path.abspath(getattr(ARGS, name)))
+    if ARGS.list:
+        print("\n".join(GROUPS))
+        return 0
+    if not ARGS.in_namespace and ARGS.group in NEEDS_NAMESPACE | {"stop_other_user"}:
+        if os.geteuid() != 0:
+            print(f"skipped: {ARGS.group} needs root")
+            return SKIP
+        probe = subprocess.run(["unshare", "--mount", "--propagation", "private", "true"],
+                               capture_output=True)
+        if probe.returncode != 0:
+            print(f"skipped: no private mount namespace ({probe.stderr.decode().strip()})")
+            return SKIP
+        return subprocess.run(["unshare", "--mount", "--propagation", "private", sys.executable,
+                               os.path.abspath(__file__), "--in-namespace"] + sys.argv[1:]).returncode
+    try:
+        return run_group(ARGS.group)
+    except Skip as skip:
+        print(f"skipped: {skip}")
+        return SKIP
+
+
+if __name__ == "__main__":
+    sys.exit(main())
