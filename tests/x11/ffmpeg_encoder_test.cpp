@@ -126,7 +126,7 @@ TEST_F(FfmpegEncoderTest, AnEncoderMissingFromTheBuildDoesNotHideWhyARealOneFail
     ASSERT_FALSE(encoder);
     EXPECT_EQ(encoder.error().render(), "the H.264 encoder refused 16x16 at 10 fps: creating " +
                                             file.string() +
-                                            ": No such file or directory (0xFFFFFFFE)");
+                                            ": No such file or directory (0x00000002)");
 }
 
 TEST_F(FfmpegEncoderTest, ALinkAtThePathIsNeitherFollowedNorReplaced) {

@@ -52,11 +52,17 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 using BufferRefPtr = std::unique_ptr<AVBufferRef, BufferRefFree>;
 
-// FFmpeg's own text for an AVERROR code, in the program's error form.
+// FFmpeg's own text for an AVERROR code, in the program's error form. A code
+// that wraps a system error (a full disk, a read-only folder) shows the errno,
+// as every other system failure of the program does; FFmpeg's own codes are
+// large negative tags and keep their value.
 Error av_error(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
-    return Error(format_os_error(text, static_cast<std::uint32_t>(code)));
+    constexpr int kLargestErrno = 4095;
+    const bool system_error = code < 0 && code >= -kLargestErrno;
+    return Error(
+        format_os_error(text, static_cast<std::uint32_t>(system_error ? AVUNERROR(code) : code)));
 }
 
 Error av_error(int code, std::string context) {
