@@ -24,8 +24,6 @@ import pwd
 import select
 import shutil
 import signal
-import socket
-import stat
 import subprocess
 import sys
 import tempfile
