@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -502,6 +503,34 @@ TEST_F(CliX11Test, RecordsAMonitorAndARegionOfIt) {
             EXPECT_TRUE(near_colour(rgb, c.width, x, y, colour));
         }
     }
+}
+
+TEST_F(CliX11Test, ARecordingWithoutItsEncoderModuleFailsClearlyAndLeavesNoFile) {
+    start("320x240x24", false);
+    auto w = window({"--title", "backdrop", "--size", "320x240", "--override-redirect"});
+    // The program alone, away from the module it loads from its own folder.
+    const fs::path lonely = dir_ / "lonely";
+    fs::create_directories(lonely);
+    fs::copy_file(VANTLE_CLI, lonely / "vantle-cli");
+    const fs::path file = dir_ / "clip.mp4";
+    const CommandOutput out = run_command(
+        {"/bin/sh", "-c",
+         "exec \"$0\" record --monitor 0 --allow-desktop --max-seconds 1 --out \"$1\" 2>&1",
+         (lonely / "vantle-cli").string(), file.string()});
+    EXPECT_EQ(out.status, 1);
+    const std::string expected = "vantle: the H.264 encoder module could not be loaded: " +
+                                 (lonely / "vantle-ffmpeg.so").string() + ": ";
+    EXPECT_EQ(out.out.substr(0, expected.size()), expected) << out.out;
+    EXPECT_EQ(std::count(out.out.begin(), out.out.end(), '\n'), 1) << out.out;
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(fs::exists(dir_ / "clip.mp4.vantle-tmp"));
+
+    // Captures need no encoder.
+    EXPECT_EQ(run_command({(lonely / "vantle-cli").string(), "capture", "--monitor", "0",
+                           "--allow-desktop", "--out", (dir_ / "shot.png").string()})
+                  .status,
+              0);
+    EXPECT_TRUE(fs::exists(dir_ / "shot.png"));
 }
 
 // Decodes standard base64 (RFC 4648, padded); empty on any other character.

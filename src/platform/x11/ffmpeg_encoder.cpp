@@ -21,7 +21,6 @@ extern "C" {
 #include <vector>
 
 #include "record/encoder_rules.h"
-#include "support/logger.h"
 
 namespace vantle::x11 {
 
@@ -438,7 +437,7 @@ bool is_hardware_encoder(std::string_view name) {
 
 Result<std::unique_ptr<VideoEncoder>> open_ffmpeg_encoder(
     const std::filesystem::path& path, std::uint32_t width, std::uint32_t height, std::uint32_t fps,
-    std::span<const std::string_view> encoders) {
+    std::span<const std::string_view> encoders, EncoderLog log) {
     if (Status even = check_even_size(width, height); !even) {
         return std::unexpected(std::move(even.error()));
     }
@@ -475,8 +474,10 @@ Result<std::unique_ptr<VideoEncoder>> open_ffmpeg_encoder(
             std::error_code ignored;
             std::filesystem::remove(path, ignored);
         },
-        [](const Error& refused) {
-            log(LogLevel::kInfo, kLogTarget, hardware_fallback_message(refused.message()));
+        [log](const Error& refused) {
+            if (log != nullptr) {
+                log(LogLevel::kInfo, kLogTarget, hardware_fallback_message(refused.message()));
+            }
         });
 }
 

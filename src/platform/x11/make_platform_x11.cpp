@@ -5,7 +5,7 @@
 #include "platform/make_platform.h"
 #include "platform/x11/capture_x11.h"
 #include "platform/x11/desktop_x11.h"
-#include "platform/x11/ffmpeg_encoder.h"
+#include "platform/x11/encoder_module.h"
 #include "platform/x11/source_x11.h"
 #include "platform/x11/xcb_session.h"
 
@@ -137,7 +137,7 @@ class X11Platform final : public Platform {
     CliResult<std::unique_ptr<VideoEncoder>> open_encoder(const std::filesystem::path& path,
                                                           std::uint32_t width, std::uint32_t height,
                                                           std::uint32_t fps) override {
-        return as_cli(x11::open_ffmpeg_encoder(path, width, height, fps));
+        return as_cli(x11::open_module_encoder(path, width, height, fps));
     }
 
   private:
