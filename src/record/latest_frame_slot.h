@@ -31,11 +31,26 @@ class LatestFrameSlot {
     // passed (null). Spurious wake-ups are absorbed against a steady deadline.
     [[nodiscard]] FrameHandle wait_first_frame(std::chrono::milliseconds timeout) const;
 
+    // What a source that copies on demand paces itself by: whether the newest
+    // picture has been handed out by `latest` (true while there is none), and
+    // when `latest` was called the last two times (the epoch before that).
+    struct Demand {
+        bool taken = true;
+        std::chrono::steady_clock::time_point last;
+        std::chrono::steady_clock::time_point previous;
+    };
+    [[nodiscard]] Demand demand() const;
+    // Blocks until the newest picture has been handed out or `deadline` passes.
+    void wait_taken(std::chrono::steady_clock::time_point deadline) const;
+
   private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     FrameHandle frame_;
     bool ended_ = false;
+    mutable bool taken_ = false;
+    mutable std::chrono::steady_clock::time_point last_call_;
+    mutable std::chrono::steady_clock::time_point previous_call_;
 };
 
 }  // namespace vantle

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,8 +88,31 @@ CliResult<FrameLoopOutcome> run_frame_loop(FrameSource& source, VideoEncoder& en
     if (is_too_small(*first_frame)) {
         return std::unexpected(too_small(*first_frame));
     }
-    Canvas canvas(first_frame->width & ~1U, first_frame->height & ~1U);
-    canvas.copy_in(*first_frame);
+    const std::uint32_t canvas_width = first_frame->width & ~1U;
+    const std::uint32_t canvas_height = first_frame->height & ~1U;
+    // A frame whose rows are as wide as the canvas already is the canvas's
+    // picture (its first rows), so it is encoded where it lies; the canvas is
+    // made only for a frame of another width or of fewer rows. Every new frame
+    // decides all of the canvas's pixels, so nothing is lost by skipping it.
+    std::optional<Canvas> canvas;
+    const std::uint8_t* picture = nullptr;
+    const auto show = [&](const Frame& frame) {
+        if (frame.width == canvas_width && frame.height >= canvas_height) {
+            check_frame_buffer(frame);
+            picture = frame.pixels.data();
+            return;
+        }
+        if (!canvas) {
+            canvas.emplace(canvas_width, canvas_height);
+        }
+        if (!canvas->covers(frame)) {
+            canvas->fill_black();
+        }
+        canvas->copy_in(frame);
+        picture = canvas->data();
+    };
+    const std::size_t picture_bytes = std::size_t{canvas_width} * canvas_height * 4;
+    show(*first_frame);
     FrameHandle current = std::move(first_frame);
 
     const std::uint32_t rate = std::max<std::uint32_t>(fps, 1);
@@ -96,13 +120,10 @@ CliResult<FrameLoopOutcome> run_frame_loop(FrameSource& source, VideoEncoder& en
     std::uint64_t i = 0;
     for (;;) {
         if (FrameHandle latest = source.latest_frame(); latest && latest != current) {
-            if (!canvas.covers(*latest)) {
-                canvas.fill_black();
-            }
-            canvas.copy_in(*latest);
+            show(*latest);
             current = std::move(latest);
         }
-        if (auto written = encoder.write_frame(canvas.data(), canvas.size(), i); !written) {
+        if (auto written = encoder.write_frame(picture, picture_bytes, i); !written) {
             return std::unexpected(std::move(written.error()));
         }
         ++i;

@@ -33,6 +33,10 @@ struct CompressedBytes {
                                                      std::span<const std::uint8_t> input,
                                                      bool last);
 
+// How much of the data before a piece `compress_piece` can make use of: 0 when
+// the library ignores the history, so that callers need not prepare one.
+extern const std::size_t kHistoryBytes;
+
 // The Adler-32 checksum of a zlib stream (RFC 1950) continued over `bytes`
 // (start with 1).
 [[nodiscard]] std::uint32_t adler32(std::uint32_t adler, std::span<const std::uint8_t> bytes);

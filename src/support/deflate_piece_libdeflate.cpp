@@ -1,5 +1,7 @@
 #include <libdeflate.h>
 
+#include <cstring>
+
 #include "support/deflate_blocks.h"
 #include "support/deflate_piece.h"
 
@@ -51,23 +53,46 @@ bool make_not_final(CompressedBytes& piece) {
     return true;
 }
 
+// A thread's compressor and output buffer, kept for the pieces it compresses
+// after the first: a compressor's tables and a bound-sized buffer are far
+// larger than a piece of a screenshot compresses to.
+struct Workspace {
+    std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor;
+    std::unique_ptr<std::uint8_t[]> out;
+    std::size_t out_size = 0;
+};
+
 }  // namespace
+
+// libdeflate has no preset dictionary.
+const std::size_t kHistoryBytes = 0;
 
 Result<CompressedBytes> compress_piece(std::span<const std::uint8_t> /*history*/,
                                        std::span<const std::uint8_t> input, bool last) {
-    const std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor(
-        libdeflate_alloc_compressor(kDefaultLevel));
-    if (!compressor) {
-        return std::unexpected(Error("the deflate compressor could not be created"));
+    thread_local Workspace work;
+    if (!work.compressor) {
+        work.compressor.reset(libdeflate_alloc_compressor(kDefaultLevel));
+        if (!work.compressor) {
+            return std::unexpected(Error("the deflate compressor could not be created"));
+        }
     }
-    const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), input.size());
-    CompressedBytes piece{
-        std::unique_ptr<std::uint8_t[]>(new std::uint8_t[bound + kRealignBytes + 1]), 0};
-    piece.size = libdeflate_deflate_compress(compressor.get(), input.data(), input.size(),
-                                             piece.data.get(), bound);
-    if (piece.size == 0) {
+    const std::size_t bound =
+        libdeflate_deflate_compress_bound(work.compressor.get(), input.size());
+    if (work.out_size < bound) {
+        work.out.reset();
+        work.out_size = 0;
+        work.out.reset(new std::uint8_t[bound]);
+        work.out_size = bound;
+    }
+    const std::size_t size = libdeflate_deflate_compress(work.compressor.get(), input.data(),
+                                                         input.size(), work.out.get(), bound);
+    if (size == 0) {
         return std::unexpected(Error("deflate output did not fit its bound"));
     }
+    // Only the bytes written are kept, with room for the realigning block.
+    CompressedBytes piece{
+        std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size + kRealignBytes + 1]), size};
+    std::memcpy(piece.data.get(), work.out.get(), size);
     if (!last && !make_not_final(piece)) {
         return std::unexpected(Error("libdeflate wrote a stream whose end could not be found"));
     }

@@ -30,6 +30,8 @@ Error zlib_error(const z_stream& stream, int code, const char* what) {
 
 }  // namespace
 
+const std::size_t kHistoryBytes = kWindow;
+
 Result<CompressedBytes> compress_piece(std::span<const std::uint8_t> history,
                                        std::span<const std::uint8_t> input, bool last) {
     z_stream stream{};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -25,6 +26,11 @@ constexpr std::uint8_t kBitDepth = 8;
 constexpr std::uint8_t kColourTypeRgba = 6;
 // Length, type and CRC around every chunk's data.
 constexpr std::size_t kChunkOverhead = 12;
+// Rows are filtered and compressed in pieces of about this many filtered bytes:
+// few enough for a piece's rows to stay in a core's cache, so that nothing of
+// the picture's size is allocated besides the picture itself (fresh memory is
+// what a large picture costs most).
+constexpr std::size_t kPieceBytes = 256 * 1024;
 // Below this many raw bytes a second thread costs more than it saves.
 constexpr std::uint64_t kMinBytesPerThread = 1 << 20;
 constexpr unsigned kMaxThreads = 8;
@@ -105,63 +111,81 @@ void run_side_by_side(std::size_t count, const Task& task) {
     }
 }
 
-std::size_t choose_bands(std::size_t stride, std::size_t height, unsigned requested) {
+std::size_t choose_pieces(std::size_t row_bytes, std::size_t height, unsigned requested) {
     if (requested != 0) {
         return std::min<std::size_t>(requested, height);
     }
+    const std::size_t rows = std::max<std::size_t>(1, kPieceBytes / row_bytes);
+    return (height + rows - 1) / rows;
+}
+
+std::size_t choose_threads(std::size_t stride, std::size_t height, std::size_t pieces) {
     const std::uint64_t raw_bytes = static_cast<std::uint64_t>(stride) * height;
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     return static_cast<std::size_t>(std::min<std::uint64_t>(
-        {cores, kMaxThreads, height, std::max<std::uint64_t>(1, raw_bytes / kMinBytesPerThread)}));
+        {cores, kMaxThreads, pieces, std::max<std::uint64_t>(1, raw_bytes / kMinBytesPerThread)}));
 }
 
 // The filtered picture (a filter type byte before each row) as the zlib
-// stream's pieces, one per band of rows. Rows filter independently, so the
-// bands need no coordination; the pieces are compressed once every row is
-// filtered, so that each may look back into the band before it.
+// stream's pieces, one per run of rows. Rows filter independently (each needs
+// only its raw row and the one above), so every piece is filtered into its
+// worker's own small buffer, together with the rows just before it when the
+// deflate library can look back into them, and compressed at once.
 struct Compressed {
     std::vector<deflate::CompressedBytes> pieces;
     std::uint32_t adler = 1;
 };
 
 Result<Compressed> filter_and_compress(std::span<const std::uint8_t> rgba, std::size_t stride,
-                                       std::size_t height, std::size_t bands,
-                                       std::uint8_t* filtered) {
+                                       std::size_t height, std::size_t piece_count,
+                                       std::size_t threads) {
     const std::vector<std::uint8_t> zero_row(stride, 0);
     const std::size_t row_bytes = stride + 1;
-    auto first_row = [&](std::size_t band) { return height * band / bands; };
-
-    run_side_by_side(bands, [&](std::size_t band) {
-        for (std::size_t row = first_row(band); row < first_row(band + 1); ++row) {
-            const std::span<const std::uint8_t> prev =
-                row == 0 ? std::span<const std::uint8_t>(zero_row)
-                         : rgba.subspan((row - 1) * stride, stride);
-            png_filter::filter_row(prev, rgba.subspan(row * stride, stride),
-                                   {filtered + row * row_bytes, row_bytes});
-        }
-    });
+    const std::size_t history_rows = (deflate::kHistoryBytes + row_bytes - 1) / row_bytes;
+    auto first_row = [&](std::size_t piece) { return height * piece / piece_count; };
 
     struct Piece {
         Result<deflate::CompressedBytes> bytes = deflate::CompressedBytes{};
         std::uint32_t adler = 1;
         std::size_t length = 0;
     };
-    std::vector<Piece> pieces(bands);
-    run_side_by_side(bands, [&](std::size_t band) {
-        const std::size_t begin = first_row(band) * row_bytes;
-        const std::size_t end = first_row(band + 1) * row_bytes;
-        const std::span<const std::uint8_t> input(filtered + begin, end - begin);
-        const std::span<const std::uint8_t> history(filtered, begin);
-        try {
-            pieces[band].bytes = deflate::compress_piece(history, input, band + 1 == bands);
-        } catch (const std::bad_alloc&) {
-            pieces[band].bytes = std::unexpected(Error("out of memory"));
+    std::vector<Piece> pieces(piece_count);
+    std::atomic<std::size_t> next{0};
+    run_side_by_side(threads, [&](std::size_t) {
+        std::vector<std::uint8_t> filtered;
+        for (std::size_t k = next.fetch_add(1); k < piece_count; k = next.fetch_add(1)) {
+            const std::size_t begin = first_row(k);
+            const std::size_t end = first_row(k + 1);
+            const std::size_t from = begin - std::min(begin, history_rows);
+            try {
+                filtered.resize((end - from) * row_bytes);
+            } catch (const std::bad_alloc&) {
+                pieces[k].bytes = std::unexpected(Error("out of memory"));
+                continue;
+            }
+            for (std::size_t row = from; row < end; ++row) {
+                const std::span<const std::uint8_t> prev =
+                    row == 0 ? std::span<const std::uint8_t>(zero_row)
+                             : rgba.subspan((row - 1) * stride, stride);
+                png_filter::filter_row(prev, rgba.subspan(row * stride, stride),
+                                       {filtered.data() + (row - from) * row_bytes, row_bytes});
+            }
+            const std::span<const std::uint8_t> history(filtered.data(),
+                                                        (begin - from) * row_bytes);
+            const std::span<const std::uint8_t> input(filtered.data() + history.size(),
+                                                      (end - begin) * row_bytes);
+            try {
+                pieces[k].bytes = deflate::compress_piece(history, input, k + 1 == piece_count);
+            } catch (const std::bad_alloc&) {
+                pieces[k].bytes = std::unexpected(Error("out of memory"));
+            }
+            pieces[k].adler = deflate::adler32(1, input);
+            pieces[k].length = input.size();
         }
-        pieces[band].adler = deflate::adler32(1, input);
-        pieces[band].length = input.size();
     });
 
     Compressed compressed;
+    compressed.pieces.reserve(piece_count);
     for (Piece& piece : pieces) {
         if (!piece.bytes) {
             return std::unexpected(std::move(piece.bytes).error());
@@ -248,15 +272,13 @@ Result<std::vector<std::uint8_t>> encode_png(std::uint32_t width, std::uint32_t 
         return std::unexpected(size_error(width, height, "too large for this system's memory"));
     }
     const auto stride = static_cast<std::size_t>(stride64);
-    const auto filtered_size = static_cast<std::size_t>(filtered_size64);
     const std::size_t max_idat_length =
         std::clamp<std::size_t>(options.max_idat_length, 1, kMaxChunkLength);
 
     try {
-        // Not zeroed first: the filters write every byte.
-        const std::unique_ptr<std::uint8_t[]> filtered(new std::uint8_t[filtered_size]);
-        Result<Compressed> compressed = filter_and_compress(
-            rgba, stride, height, choose_bands(stride, height, options.bands), filtered.get());
+        const std::size_t pieces = choose_pieces(stride + 1, height, options.bands);
+        Result<Compressed> compressed = filter_and_compress(rgba, stride, height, pieces,
+                                                            choose_threads(stride, height, pieces));
         if (!compressed) {
             return std::unexpected(size_error(width, height, compressed.error().render()));
         }

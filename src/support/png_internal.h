@@ -17,9 +17,9 @@ struct EncodeOptions {
     // The compressed data goes into IDAT chunks of at most this many bytes (at
     // least 1). Only pictures of gigabytes need more than one in real use.
     std::size_t max_idat_length = kMaxChunkLength;
-    // How many bands of rows are filtered and compressed side by side; 0 lets
-    // the encoder choose from the processor count and the picture's size. Never
-    // more than the picture's rows.
+    // How many pieces (runs of rows) the picture is filtered and compressed in,
+    // side by side on the processors there are; 0 lets the encoder choose from
+    // the picture's size. Never more than the picture's rows.
     unsigned bands = 0;
 };
 

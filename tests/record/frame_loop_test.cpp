@@ -162,11 +162,14 @@ TEST(FrameLoop, RepeatsTheLastPictureUntilANewOneArrives) {
 
 TEST(FrameLoop, NewPicturesAreToldApartByHandleNotByPixels) {
     // Pixels changed behind an unchanged handle (which no real source does) stay
-    // unseen: a repeat costs no copy, and only a new handle is copied in.
-    auto shared = std::make_shared<Frame>(*solid_frame(2, 2, kRed));
+    // unseen: a repeat costs no copy, and only a new handle is copied in. (An
+    // odd width makes the loop copy into its canvas; a frame as wide as the
+    // canvas is encoded where it lies, which only a source that broke the
+    // immutability of its frames could tell.)
+    auto shared = std::make_shared<Frame>(*solid_frame(3, 2, kRed));
     LoopFixture fixture;
     fixture.source_script.first = shared;
-    fixture.source_script.at_call = {{1, shared}, {3, solid_frame(2, 2, kBlue)}};
+    fixture.source_script.at_call = {{1, shared}, {3, solid_frame(3, 2, kBlue)}};
     fixture.max_frames = 4;
     fixture.clock.on_sleep = [&](nanoseconds) {
         std::memcpy(shared->pixels.data(), &kGreen, 4);  // mutation the loop must not see
@@ -183,10 +186,12 @@ TEST(FrameLoop, AnchorsPicturesTopLeftCroppingLargerAndBlackeningAroundSmaller) 
         {2, coordinate_frame(3, 1, 3)},  // smaller: on black
         {3, coordinate_frame(6, 1, 4)},  // wider but lower: still on black
         {4, coordinate_frame(4, 2, 5)},  // exactly the canvas: the black is gone
+        {5, coordinate_frame(4, 3, 6)},  // as wide, taller: its top rows
+        {6, coordinate_frame(3, 1, 7)},  // smaller again: on black once more
     };
-    fixture.max_frames = 5;
+    fixture.max_frames = 7;
     ASSERT_TRUE(fixture.run());
-    ASSERT_EQ(fixture.log->writes.size(), 5U);
+    ASSERT_EQ(fixture.log->writes.size(), 7U);
 
     const auto expect_canvas = [&](std::size_t write, auto expected_at) {
         const auto& pixels = fixture.log->writes[write].pixels;
@@ -207,6 +212,10 @@ TEST(FrameLoop, AnchorsPicturesTopLeftCroppingLargerAndBlackeningAroundSmaller) 
         return y < 1 ? coordinate_word(x, y, 4) : kBlack;
     });
     expect_canvas(4, [](std::uint32_t x, std::uint32_t y) { return coordinate_word(x, y, 5); });
+    expect_canvas(5, [](std::uint32_t x, std::uint32_t y) { return coordinate_word(x, y, 6); });
+    expect_canvas(6, [](std::uint32_t x, std::uint32_t y) {
+        return x < 3 && y < 1 ? coordinate_word(x, y, 7) : kBlack;
+    });
 }
 
 TEST(FrameLoop, ChecksForAStopAfterEveryFrameAndOnlyBeforeSleeping) {

@@ -63,5 +63,31 @@ TEST(LatestFrameSlot, FirstFrameWaitWakesOnAnotherThreadsPublishOrEnd) {
     closer.join();
 }
 
+TEST(LatestFrameSlot, TellsWhetherTheNewestPictureWasTakenAndWhenItWasAskedFor) {
+    LatestFrameSlot slot;
+    EXPECT_TRUE(slot.demand().taken) << "with nothing to take there is nothing to wait for";
+    EXPECT_EQ(slot.demand().last, std::chrono::steady_clock::time_point{});
+
+    slot.publish(solid_frame(2, 2, 1));
+    EXPECT_FALSE(slot.demand().taken);
+    (void)slot.latest();
+    const LatestFrameSlot::Demand first = slot.demand();
+    EXPECT_TRUE(first.taken);
+    EXPECT_NE(first.last, std::chrono::steady_clock::time_point{});
+    (void)slot.latest();
+    EXPECT_EQ(slot.demand().previous, first.last);
+    EXPECT_GE(slot.demand().last, first.last);
+
+    slot.publish(solid_frame(2, 2, 2));
+    EXPECT_FALSE(slot.demand().taken);
+    std::thread taker([&] {
+        std::this_thread::sleep_for(milliseconds(20));
+        (void)slot.latest();
+    });
+    slot.wait_taken(std::chrono::steady_clock::now() + kGenerous);
+    EXPECT_TRUE(slot.demand().taken);
+    taker.join();
+}
+
 }  // namespace
 }  // namespace vantle

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
 #include <xcb/composite.h>
 #include <xcb/damage.h>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #include "capture/pointer_overlay.h"
@@ -18,6 +20,24 @@
 namespace vantle::x11 {
 
 namespace {
+
+// Maps the pages of a buffer about to be read or written in full in one
+// system call (MADV_POPULATE_READ or _WRITE). A page fault for each 4 KiB of a
+// picture costs more than the copy itself, most of all on a virtual machine,
+// and a system without the advice simply leaves the pages to the faults.
+void populate(const void* data, std::size_t size, int advice) {
+    const std::uintptr_t page = 4096;
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = start & ~(page - 1);
+    const std::uintptr_t end = (start + size + page - 1) & ~(page - 1);
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): madvise wants the page address
+    (void)::madvise(reinterpret_cast<void*>(first), end - first, advice);
+}
+
+#ifndef MADV_POPULATE_READ
+constexpr int MADV_POPULATE_READ = 22;
+constexpr int MADV_POPULATE_WRITE = 23;
+#endif
 
 // Checks that the server hands out 32 bits per pixel, least significant byte
 // first, for `depth`: the layout every copy below relies on.
@@ -38,10 +58,12 @@ Status check_pixel_format(XcbSession& x, std::uint8_t depth) {
                                  " are not 32 bits per pixel on this X server"));
 }
 
-Result<XPixels> get_image(XcbSession& x, xcb_drawable_t drawable, std::int32_t left,
-                          std::int32_t top, std::uint32_t width, std::uint32_t height) {
+// A GetImage reply of width x height pixels in the layout the copies rely on.
+Result<Reply<xcb_get_image_reply_t>> get_image_reply(XcbSession& x, xcb_drawable_t drawable,
+                                                     std::int32_t left, std::int32_t top,
+                                                     std::uint32_t width, std::uint32_t height) {
     xcb_generic_error_t* raw_error = nullptr;
-    const Reply<xcb_get_image_reply_t> reply(xcb_get_image_reply(
+    Reply<xcb_get_image_reply_t> reply(xcb_get_image_reply(
         x.conn(),
         xcb_get_image(x.conn(), XCB_IMAGE_FORMAT_Z_PIXMAP, drawable,
                       static_cast<std::int16_t>(left), static_cast<std::int16_t>(top),
@@ -62,9 +84,19 @@ Result<XPixels> get_image(XcbSession& x, xcb_drawable_t drawable, std::int32_t l
     if (static_cast<std::size_t>(xcb_get_image_data_length(reply.get())) < bytes) {
         return std::unexpected(Error("GetImage returned fewer pixels than asked for"));
     }
+    return reply;
+}
+
+Result<XPixels> get_image(XcbSession& x, xcb_drawable_t drawable, std::int32_t left,
+                          std::int32_t top, std::uint32_t width, std::uint32_t height) {
+    Result<Reply<xcb_get_image_reply_t>> reply =
+        get_image_reply(x, drawable, left, top, width, height);
+    if (!reply) {
+        return std::unexpected(std::move(reply.error()));
+    }
     XPixels out{width, height, {}};
-    const std::uint8_t* data = xcb_get_image_data(reply.get());
-    out.bgrx.assign(data, data + bytes);
+    const std::uint8_t* data = xcb_get_image_data(reply->get());
+    out.bgrx.assign(data, data + std::size_t{width} * height * 4);
     return out;
 }
 
@@ -135,15 +167,27 @@ Status draw_pointer_rgba(XcbSession& x, RgbaImage& picture, std::int32_t origin_
 
 }  // namespace
 
-RgbaImage to_rgba_image(const XPixels& pixels) {
-    RgbaImage image{pixels.width, pixels.height, std::vector<std::uint8_t>(pixels.bgrx.size())};
-    for (std::size_t i = 0; i + 3 < pixels.bgrx.size(); i += 4) {
-        image.pixels[i] = pixels.bgrx[i + 2];
-        image.pixels[i + 1] = pixels.bgrx[i + 1];
-        image.pixels[i + 2] = pixels.bgrx[i];
-        image.pixels[i + 3] = 255;
+RgbaImage to_rgba_image(const std::uint8_t* bgrx, std::uint32_t width, std::uint32_t height) {
+    const std::size_t count = std::size_t{width} * height;
+    RgbaImage image{width, height, {}};
+    image.pixels.reserve(count * 4);
+    populate(image.pixels.data(), count * 4, MADV_POPULATE_WRITE);
+    image.pixels.resize(count * 4);
+    std::uint8_t* out = image.pixels.data();
+    // Word at a time, which the compiler turns into vector shuffles.
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, bgrx + i * 4, 4);
+        word = (word & 0x0000FF00u) | ((word >> 16) & 0xFFu) | ((word & 0xFFu) << 16) | 0xFF000000u;
+        std::memcpy(out + i * 4, &word, 4);
     }
     return image;
+}
+
+RgbaImage to_rgba_image(const XPixels& pixels) {
+    return to_rgba_image(pixels.bgrx.data(), pixels.width,
+                         static_cast<std::uint32_t>(std::min<std::size_t>(
+                             pixels.height, pixels.bgrx.size() / 4 / std::max(pixels.width, 1u))));
 }
 
 Frame to_frame(XPixels pixels) {
@@ -152,6 +196,26 @@ Frame to_frame(XPixels pixels) {
         frame.pixels[i] = 255;
     }
     return frame;
+}
+
+void copy_opaque_frame(const std::uint8_t* bgrx, std::uint32_t width, std::uint32_t height,
+                       Frame& frame) {
+    const std::size_t bytes = std::size_t{width} * height * 4;
+    if (frame.pixels.capacity() < bytes) {
+        frame.pixels = {};
+        frame.pixels.reserve(bytes);
+        populate(frame.pixels.data(), bytes, MADV_POPULATE_WRITE);
+    }
+    frame.pixels.resize(bytes);
+    frame.width = width;
+    frame.height = height;
+    std::uint8_t* out = frame.pixels.data();
+    for (std::size_t i = 0; i < bytes; i += 4) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, bgrx + i, 4);
+        word |= 0xFF000000u;
+        std::memcpy(out + i, &word, 4);
+    }
 }
 
 RootCopier::~RootCopier() {
@@ -211,11 +275,24 @@ bool RootCopier::ensure_segment(std::size_t bytes) {
     memory_ = static_cast<std::uint8_t*>(memory);
     segment_ = segment;
     size_ = bytes;
+    populated_ = false;
     return true;
 }
 
 Result<XPixels> RootCopier::copy(std::int32_t x, std::int32_t y, std::uint32_t width,
                                  std::uint32_t height) {
+    XPixels out{width, height, {}};
+    Status read = this->read(x, y, width, height, [&](const std::uint8_t* bgrx) {
+        out.bgrx.assign(bgrx, bgrx + std::size_t{width} * height * 4);
+    });
+    if (!read) {
+        return std::unexpected(std::move(read.error()));
+    }
+    return out;
+}
+
+Status RootCopier::read(std::int32_t x, std::int32_t y, std::uint32_t width, std::uint32_t height,
+                        const std::function<void(const std::uint8_t*)>& use) {
     const std::size_t bytes = std::size_t{width} * height * 4;
     if (ensure_segment(bytes)) {
         xcb_generic_error_t* raw_error = nullptr;
@@ -231,7 +308,13 @@ Result<XPixels> RootCopier::copy(std::int32_t x, std::int32_t y, std::uint32_t w
             if (Status format = check_pixel_format(x_, reply->depth); !format) {
                 return std::unexpected(std::move(format.error()));
             }
-            return XPixels{width, height, std::vector<std::uint8_t>(memory_, memory_ + bytes)};
+            if (!populated_) {
+                // The mapping stays for the next copies: once is enough.
+                populate(memory_, size_, MADV_POPULATE_READ);
+                populated_ = true;
+            }
+            use(memory_);
+            return {};
         }
         if (error && error->error_code == XCB_MATCH) {
             return std::unexpected(x_error(*error, "ShmGetImage"));
@@ -240,7 +323,13 @@ Result<XPixels> RootCopier::copy(std::int32_t x, std::int32_t y, std::uint32_t w
         release_segment();
         shm_failed_ = true;
     }
-    return get_image(x_, x_.root(), x, y, width, height);
+    Result<Reply<xcb_get_image_reply_t>> reply =
+        get_image_reply(x_, x_.root(), x, y, width, height);
+    if (!reply) {
+        return std::unexpected(std::move(reply.error()));
+    }
+    use(xcb_get_image_data(reply->get()));
+    return {};
 }
 
 Result<DesktopPicture> copy_monitor(XcbSession& x, RootCopier& copier, const MonitorInfo& m) {
@@ -256,14 +345,17 @@ Result<DesktopPicture> copy_monitor(XcbSession& x, RootCopier& copier, const Mon
         return std::unexpected(
             Error("monitor " + std::to_string(m.index) + " lies outside the X screen"));
     }
-    Result<XPixels> pixels = copier.copy(
-        static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
-        static_cast<std::uint32_t>(right - left), static_cast<std::uint32_t>(bottom - top));
-    if (!pixels) {
-        return std::unexpected(std::move(pixels.error()));
+    const auto width = static_cast<std::uint32_t>(right - left);
+    const auto height = static_cast<std::uint32_t>(bottom - top);
+    DesktopPicture picture{{}, static_cast<std::int32_t>(left), static_cast<std::int32_t>(top)};
+    // Converted straight out of the server's copy: a picture-sized buffer in
+    // between would cost as much as the conversion.
+    Status read = copier.read(picture.x, picture.y, width, height, [&](const std::uint8_t* bgrx) {
+        picture.image = to_rgba_image(bgrx, width, height);
+    });
+    if (!read) {
+        return std::unexpected(std::move(read.error()));
     }
-    DesktopPicture picture{to_rgba_image(*pixels), static_cast<std::int32_t>(left),
-                           static_cast<std::int32_t>(top)};
     if (left == m.x && top == m.y && picture.image.width == m.width &&
         picture.image.height == m.height) {
         return picture;

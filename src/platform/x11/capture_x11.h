@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "capture/desktop_picture.h"
@@ -21,7 +22,14 @@ struct XPixels {
 };
 
 [[nodiscard]] RgbaImage to_rgba_image(const XPixels& pixels);
+// The same from `width` x `height` pixels in that layout at `bgrx`.
+[[nodiscard]] RgbaImage to_rgba_image(const std::uint8_t* bgrx, std::uint32_t width,
+                                      std::uint32_t height);
 [[nodiscard]] Frame to_frame(XPixels pixels);
+// Makes `frame` the width x height pixels at `bgrx` (the XPixels layout) with
+// every alpha 255, reusing its buffer.
+void copy_opaque_frame(const std::uint8_t* bgrx, std::uint32_t width, std::uint32_t height,
+                       Frame& frame);
 
 // Copies rectangles of the root window, through one shared-memory segment
 // reused for every copy when MIT-SHM works, else with plain GetImage.
@@ -35,6 +43,11 @@ class RootCopier {
     // The rectangle (root coordinates), which must lie on the screen.
     [[nodiscard]] Result<XPixels> copy(std::int32_t x, std::int32_t y, std::uint32_t width,
                                        std::uint32_t height);
+    // The same without a copy of its own: `use` gets the pixels (width x height,
+    // the XPixels layout) where the server put them, valid only during the call.
+    [[nodiscard]] Status read(std::int32_t x, std::int32_t y, std::uint32_t width,
+                              std::uint32_t height,
+                              const std::function<void(const std::uint8_t*)>& use);
 
   private:
     bool ensure_segment(std::size_t bytes);
@@ -46,6 +59,7 @@ class RootCopier {
     int shm_id_ = -1;
     std::uint8_t* memory_ = nullptr;
     std::size_t size_ = 0;
+    bool populated_ = false;  // the segment's pages are mapped here
 };
 
 // The monitor at `index` of a fresh listing as a desktop picture.

@@ -20,6 +20,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kMinInterval = std::chrono::nanoseconds(1'000'000'000 / 60);
+// How many pictures a source keeps for reuse: the one the slot holds, the one
+// the frame loop may still be encoding, and the one being copied.
+constexpr std::size_t kPoolSize = 3;
 // How long the thread sleeps at most before it looks at the stop flag again.
 constexpr auto kStopCheck = std::chrono::milliseconds(20);
 constexpr std::string_view kLogTarget = "vantle_lib::platform::x11::source";
@@ -101,6 +104,11 @@ class X11FrameSource final : public FrameSource {
     void run();
     // Copies one picture; false when the source has ended.
     bool capture_once();
+    // Notes what an event tells; false when the recorded window is gone.
+    bool note(const xcb_generic_event_t& event, bool& dirty) const;
+    // A picture to copy into: one of the pool's that nobody holds any more, else
+    // a new one. A large picture's fresh memory costs more than its copy.
+    std::shared_ptr<Frame> spare_frame();
 
     std::unique_ptr<XcbSession> x_;         // used only by the thread once it runs
     std::optional<xcb_window_t> window_;    // the client, whose destruction ends the source
@@ -111,6 +119,8 @@ class X11FrameSource final : public FrameSource {
     std::optional<RedirectedWindow> redirected_;
     std::optional<RootCopier> copier_;
     std::uint32_t damage_ = 0;
+    std::optional<std::uint8_t> damage_notify_;
+    std::vector<std::shared_ptr<Frame>> pool_;
     LatestFrameSlot slot_;
     std::atomic<bool> stop_{false};
     std::thread thread_;  // last: joined before the members it uses go
@@ -143,11 +153,22 @@ bool X11FrameSource::capture_once() {
         if (!copier_) {
             copier_.emplace(*x_);
         }
-        pixels = copier_->copy(rect_.x, rect_.y, rect_.width, rect_.height);
-        if (!pixels) {
-            log_warn(kLogTarget, "a captured frame could not be read: " + pixels.error().render());
+        std::shared_ptr<Frame> frame = spare_frame();
+        const Status read = copier_->read(
+            rect_.x, rect_.y, rect_.width, rect_.height, [&](const std::uint8_t* bgrx) {
+                copy_opaque_frame(bgrx, rect_.width, rect_.height, *frame);
+            });
+        if (!read) {
+            log_warn(kLogTarget, "a captured frame could not be read: " + read.error().render());
             return true;
         }
+        if (cursor_) {
+            if (Status drawn = draw_pointer(*x_, *frame, origin_x, origin_y); !drawn) {
+                log_warn(kLogTarget, "the pointer could not be drawn: " + drawn.error().render());
+            }
+        }
+        slot_.publish(std::move(frame));
+        return true;
     }
     if (pixels->width == 0 || pixels->height == 0) {
         return true;
@@ -162,31 +183,81 @@ bool X11FrameSource::capture_once() {
     return true;
 }
 
+std::shared_ptr<Frame> X11FrameSource::spare_frame() {
+    for (const std::shared_ptr<Frame>& frame : pool_) {
+        // Held by the pool alone: neither the slot nor the frame loop has it, and
+        // only this thread could hand it out again.
+        if (frame.use_count() == 1) {
+            std::atomic_thread_fence(std::memory_order_acquire);
+            return frame;
+        }
+    }
+    auto frame = std::make_shared<Frame>();
+    if (pool_.size() < kPoolSize) {
+        pool_.push_back(frame);
+    }
+    return frame;
+}
+
+bool X11FrameSource::note(const xcb_generic_event_t& event, bool& dirty) const {
+    const std::uint8_t type = event.response_type & 0x7F;
+    if (window_ && type == XCB_DESTROY_NOTIFY &&
+        reinterpret_cast<const xcb_destroy_notify_event_t*>(&event)->window == *window_) {
+        return false;
+    }
+    if ((damage_notify_ && type == *damage_notify_) || type == XCB_CONFIGURE_NOTIFY ||
+        type == XCB_MAP_NOTIFY) {
+        dirty = true;
+    }
+    return true;
+}
+
 void X11FrameSource::run() {
-    const std::optional<std::uint8_t> damage_notify = damage_event_base(*x_);
+    damage_notify_ = damage_event_base(*x_);
     // The pointer moves without damage, and a server without DAMAGE reports no
-    // change at all: then every tick copies.
+    // change at all: then every picture taken is followed by a copy.
     const bool every_tick = cursor_ || damage_ == 0;
     bool dirty = true;
-    auto next = Clock::now();
+    Clock::time_point last_copy;
+    Clock::duration copy_cost{};
     while (!stop_.load()) {
-        const auto now = Clock::now();
-        const bool due = dirty || every_tick;
-        const auto wake = due ? std::clamp(next, now, now + kStopCheck) : now + kStopCheck;
-        if (Reply<xcb_generic_event_t> event = wait_for_event(x_->conn(), wake)) {
-            const std::uint8_t type = event->response_type & 0x7F;
-            if (window_ && type == XCB_DESTROY_NOTIFY &&
-                reinterpret_cast<xcb_destroy_notify_event_t*>(event.get())->window == *window_) {
+        const LatestFrameSlot::Demand demand = slot_.demand();
+        if (!demand.taken) {
+            // Nobody has seen the last picture yet: a copy now would be thrown
+            // away. Wait for the frame loop, then read what the server said.
+            slot_.wait_taken(Clock::now() + kStopCheck);
+            bool gone = false;
+            while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(x_->conn())}) {
+                gone = gone || !note(*event, dirty);
+            }
+            if (gone || xcb_connection_has_error(x_->conn()) != 0) {
                 break;
             }
-            if ((damage_notify && type == *damage_notify) || type == XCB_CONFIGURE_NOTIFY ||
-                type == XCB_MAP_NOTIFY) {
-                dirty = true;
-            }
-        } else if (xcb_connection_has_error(x_->conn()) != 0) {
-            break;
+            continue;
         }
-        if (!(dirty || every_tick) || Clock::now() < next) {
+        // Copy ahead of the frame loop's next tick (going by the time between
+        // its last two) by twice what a copy has been taking, and by at least
+        // half a period: a copy that misses its tick shows as a repeated
+        // picture, one that comes early only as an older one.
+        Clock::time_point due = last_copy + kMinInterval / 2;
+        if (demand.previous != Clock::time_point{}) {
+            const auto period = std::clamp<Clock::duration>(
+                demand.last - demand.previous, Clock::duration::zero(), std::chrono::seconds(1));
+            const auto lead =
+                std::max<Clock::duration>(2 * copy_cost + std::chrono::milliseconds(4), period / 2);
+            due = std::max(due, demand.last + period - lead);
+        }
+        const auto now = Clock::now();
+        const bool wanted = dirty || every_tick;
+        if (!wanted || now < due) {
+            const auto wake = wanted ? std::min(due, now + kStopCheck) : now + kStopCheck;
+            if (Reply<xcb_generic_event_t> event = wait_for_event(x_->conn(), wake)) {
+                if (!note(*event, dirty)) {
+                    break;
+                }
+            } else if (xcb_connection_has_error(x_->conn()) != 0) {
+                break;
+            }
             continue;
         }
         if (damage_ != 0) {
@@ -194,10 +265,13 @@ void X11FrameSource::run() {
             xcb_damage_subtract(x_->conn(), damage_, XCB_NONE, XCB_NONE);
         }
         dirty = false;
-        next = Clock::now() + kMinInterval;
+        last_copy = now;
         if (!capture_once()) {
             break;
         }
+        // The slowest copy of late counts, fading, so one quick copy under load
+        // does not cut the margin.
+        copy_cost = std::max<Clock::duration>(Clock::now() - now, copy_cost * 7 / 8);
     }
     slot_.end();
 }
