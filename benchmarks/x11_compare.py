@@ -170,7 +170,8 @@ def ticks(times, fps):
     """How regular a video is whose frames show the times given: the repeats
     of the first picture while the recorder starts, the later repeats, and the
     late frames (the picture moved on by more than one and a half frame
-    periods since the frame before: its tick came late or one was lost)."""
+    periods since the frame before: its tick came late or one was lost), and
+    those of them after the first second."""
     period = 1000.0 / fps
     start = 0
     while start + 1 < len(times) and times[start + 1] == times[0]:
@@ -178,7 +179,11 @@ def ticks(times, fps):
     steps = [b - a for a, b in zip(times[start:], times[start + 1:])]
     repeated = sum(1 for step in steps if step == 0)
     late = sum(1 for step in steps if step > 1.5 * period)
-    return start, repeated, late
+    # Step k ends at frame start + k + 1; the first second is the recorder's
+    # warm-up (process start, encoder set-up, catching up with the schedule).
+    late_later = sum(1 for k, step in enumerate(steps)
+                     if step > 1.5 * period and start + k + 1 >= fps)
+    return start, repeated, late, late_later
 
 
 def bitrate(width, height, fps):
@@ -206,7 +211,8 @@ def recordings(args, cli, test_window, out):
                                      "-fps_mode", "cfr", f],
             }
             figures = {name: {"wall": [], "cpu": [], "x": [], "frames": [], "distinct": [], "start": [],
-                              "repeated": [], "late": []} for name in tools}
+                              "repeated": [], "late": [], "late_later": []}
+                       for name in tools}
             names = list(tools)
             for round_number in range(args.record_rounds):
                 turn = names[round_number % 2:] + names[:round_number % 2]
@@ -221,19 +227,21 @@ def recordings(args, cli, test_window, out):
                     f["wall"].append(w)
                     f["cpu"].append(c)
                     times = clock_times(path, width)
-                    start, repeated, late = ticks(times, fps)
+                    start, repeated, late, late_later = ticks(times, fps)
                     f["frames"].append(len(times))
                     f["distinct"].append(len(set(times)))
                     f["start"].append(start)
                     f["repeated"].append(repeated)
                     f["late"].append(late)
+                    f["late_later"].append(late_later)
             print(f"  {fps} fps, libx264 {preset}:")
             for name in names:
                 f = figures[name]
                 print(f"    {name:7} {median(f['cpu']):6.2f} s CPU {median(f['x']):5.2f} s X "
                       f"{median(f['wall']):6.2f} s wall {median(f['frames']):4.0f} frames "
                       f"{median(f['distinct']):4.0f} distinct {median(f['start']):3.0f} at the "
-                      f"start {median(f['repeated']):4.0f} repeated {median(f['late']):4.0f} late")
+                      f"start {median(f['repeated']):4.0f} repeated {median(f['late']):4.0f} late "
+                      f"({median(f['late_later']):.0f} after 1 s)")
             v, p = figures["vantle"], figures["ffmpeg"]
             per_picture = [
                 (median(f["cpu"]) + median(f["x"])) / max(median(f["distinct"]), 1) for f in (v, p)]
