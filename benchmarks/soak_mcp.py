@@ -262,6 +262,7 @@ class Requests:
             (12, self.capture_region), (6, self.capture_window),
         ]
         self.weights = [weight for weight, _ in self.kinds]
+        self.counts = collections.Counter()
 
     def new_id(self):
         self.next_id += 1
@@ -271,6 +272,7 @@ class Requests:
     def draw(self):
         """(line, check or None, description) for one random request."""
         kind = self.random.choices(self.kinds, weights=self.weights)[0][1]
+        self.counts[kind.__name__] += 1
         return kind()
 
     def ping(self):
@@ -365,9 +367,11 @@ class Requests:
         raise AssertionError(f"unexpected {value!r}")
 
 
-def request_phase(session, requests, count, pid, report):
+def request_phase(session, requests, count, pid):
     """Writes `count` requests ahead of the replies and checks every reply."""
     planned = [requests.draw() for _ in range(count)]
+    print("  mix: " + ", ".join(f"{name} {n}" for name, n in sorted(requests.counts.items())),
+          flush=True)
     expected_replies = sum(1 for _, check, _ in planned if check is not None)
     # Where the figures are taken: after the reply to request k of each tenth.
     marks = {}
@@ -396,7 +400,6 @@ def request_phase(session, requests, count, pid, report):
     def figures(replies):
         for index in marks.pop(replies, []):
             rss, hwm = memory(pid)
-            report.append((index, rss, hwm))
             print(f"  after {index:>7} requests ({session.replies} replies): "
                   f"VmRSS {rss} KiB, VmHWM {hwm} KiB", flush=True)
 
@@ -440,8 +443,7 @@ def recording_phase(session, desktop, folder, count, left_running, fps, seconds)
             targets.append(({"region": {"x": x, "y": y, "width": 160, "height": 120}},
                             (160, 120)))
         else:
-            title, _, _, (width, height) = WINDOWS[k % len(WINDOWS)]
-            targets.append(({"window": title}, None))
+            targets.append(({"window": WINDOWS[k % len(WINDOWS)][0]}, None))
     begin = time.monotonic()
     for k, (target, _) in enumerate(targets):
         path = os.path.join(folder, f"recording-{k}.mp4")
@@ -572,10 +574,9 @@ def main():
         rss, hwm = memory(pid)
         print(f"server pid {pid} on {desktop.display}: VmRSS {rss} KiB, VmHWM {hwm} KiB after "
               f"its first reply", flush=True)
-        report = []
         if args.requests:
             print(f"requests: {args.requests}", flush=True)
-            request_phase(session, Requests(args.seed, folder), args.requests, pid, report)
+            request_phase(session, Requests(args.seed, folder), args.requests, pid)
         if args.recordings:
             print(f"recordings: {args.recordings} at {args.fps} fps, "
                   f"{left_running} left to the end of the input", flush=True)
