@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <system_error>
 
 #include "config/known_folder.h"
@@ -557,7 +558,8 @@ class ConfigParser {
             case Kind::kFloat:
                 return "floating point `" + value.text + "`";
             case Kind::kString:
-                return "string \"" + value.text + "\"";
+                // Escaped, so the warning that quotes it stays one line whatever the file holds.
+                return "string \"" + escape_control_characters(value.text) + "\"";
             case Kind::kArray:
                 return "sequence";
             case Kind::kObject:

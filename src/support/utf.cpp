@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 
 namespace vantle {
 
@@ -210,6 +211,46 @@ std::string utf8_from_wide(std::wstring_view wide) {
         }
         return out;
     }
+}
+
+std::string escape_control_characters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        unsigned escape = 0;
+        std::size_t length = 0;
+        if (c < 0x20 || c == 0x7F) {
+            escape = c;
+            length = 1;
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            escape = static_cast<unsigned char>(text[i + 1]);  // C1, NEL among them
+            length = 2;
+        } else if (c == 0xE2 &&
+                   (text.substr(i, 3) == "\xE2\x80\xA8" || text.substr(i, 3) == "\xE2\x80\xA9")) {
+            escape = text[i + 2] == '\xA8' ? 0x2028U : 0x2029U;
+            length = 3;
+        }
+        if (length == 0) {
+            out += text[i];
+            continue;
+        }
+        if (escape == '\n') {
+            out += "\\n";
+        } else if (escape == '\r') {
+            out += "\\r";
+        } else if (escape == '\t') {
+            out += "\\t";
+        } else {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\u%04x", escape);
+            out += code;
+        }
+        i += length - 1;
+    }
+    return out;
 }
 
 }  // namespace vantle

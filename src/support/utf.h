@@ -25,6 +25,12 @@ inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 [[nodiscard]] std::wstring wide_from_utf8(std::string_view utf8);
 [[nodiscard]] std::string utf8_from_wide(std::wstring_view wide);
 
+// `text` fit for a one-line message: every control character (C0, DEL, C1)
+// and the line and paragraph separators U+2028 and U+2029 become an escape
+// (\n, \r, \t, else \u followed by four lower-case hex digits); all other
+// bytes, ill-formed ones included, stay as they are.
+[[nodiscard]] std::string escape_control_characters(std::string_view text);
+
 // Appends the UTF-8 form of `code_point` (which must be a scalar value).
 void append_utf8(std::string& out, char32_t code_point);
 

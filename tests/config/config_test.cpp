@@ -45,6 +45,10 @@ TEST(ParseConfig, ReadsValidFiles) {
         {"escapes and non-ASCII", R"({"filename_pattern": "\u00e9\ud83d\ude00\n\/ü"})",
          with([](Config& c) { c.filename_pattern = "\xC3\xA9\xF0\x9F\x98\x80\n/\xC3\xBC"; })},
         {"dim with exponent", R"({"dim": 5e-1})", with([](Config& c) { c.dim = 0.5; })},
+        // A number far beyond a double is only skipped where no field reads it (from an
+        // earlier settings-fuzzer run, whose reference reader could not take it).
+        {"huge number under an unknown key",
+         R"({"2222222222222244jP=og2_auali==ty":15e4441101778489})", default_config()},
         {"keys are case-sensitive", R"({"Automation_Allow_Desktop": 5})", default_config()},
         {"array by position", R"(["x", "y"])", with([](Config& c) {
              c.hotkey_region = "x";
@@ -84,6 +88,13 @@ TEST(ParseConfig, NamesTheFirstProblemWithItsPosition) {
          "invalid type: floating point `9.0`, expected u8 at line 1 column 18"},
         {R"({"dim": "0.5"})", "invalid type: string \"0.5\", expected f64 at line 1 column 9"},
         {R"({"dim": 1e999})", "number out of range at line 1 column 9"},
+        {R"({"dim": 15e4441101778489})", "number out of range at line 1 column 9"},
+        // Decoded control and line-breaking characters are escaped: the warning stays one line.
+        {R"({"automation_allow_desktop": "a\nb\r\t\u0000\u001b\u0085\u2028"})",
+         "invalid type: string \"a\\nb\\r\\t\\u0000\\u001b\\u0085\\u2028\", expected a boolean at "
+         "line 1 column 30"},
+        // A raw NUL byte is no JSON white space (found by the settings fuzzer).
+        {std::string("{} \0x", 5), "trailing characters at line 1 column 4"},
         {R"({"autostart": 1})",
          "invalid type: integer `1`, expected a boolean at line 1 column 15"},
         {R"({"format": ["png"]})", "invalid type: sequence, expected a string at line 1 column 12"},
@@ -152,6 +163,15 @@ TEST_F(LoadSettings, ReadsTheFile) {
     const Config config = load_settings_from(write(R"({"automation_allow_desktop":true})"));
     EXPECT_TRUE(config.automation_allow_desktop);
     EXPECT_EQ(log_.text(), "");
+}
+
+TEST_F(LoadSettings, TheWarningStaysOneLineWhateverTheFileHolds) {
+    const Config config = load_settings_from(write(R"({"autostart": "on\nand\u2028off"})"));
+    EXPECT_EQ(config, default_config());
+    EXPECT_EQ(log_.text(),
+              "vantle: WARN: config.json unreadable (invalid type: string "
+              "\"on\\nand\\u2028off\", expected a boolean at line 1 column 15); falling back "
+              "to defaults\n");
 }
 
 TEST_F(LoadSettings, ABadFieldThisProgramIgnoresStillDiscardsTheWholeFile) {

@@ -29,7 +29,7 @@ nlohmann::json capture(McpServer& server, const nlohmann::json& arguments) {
     request.restore = flag_argument(arguments, "restore");
     request.allow_desktop = server.settings().automation_allow_desktop;
 
-    auto outcome = run_capture(*server.platform(), request);
+    auto outcome = run_capture(*server.platform(), request, server.sleep);
     if (!outcome) {
         return tool_error(std::move(outcome.error().message));
     }

@@ -31,7 +31,8 @@ struct SenderGuard {
 void recording_thread(PlatformPtr platform, RecordRequest request, RecordingId id,
                       std::shared_ptr<std::atomic<bool>> stop_flag,
                       std::shared_ptr<StartChannel> channel,
-                      std::shared_ptr<RecordingThreadResult> result) {
+                      std::shared_ptr<RecordingThreadResult> result,
+                      std::function<std::unique_ptr<FrameClock>()> make_clock, Sleeper sleep) {
     const SenderGuard guard{channel};
     try {
         const ThreadApartment apartment;
@@ -40,12 +41,12 @@ void recording_thread(PlatformPtr platform, RecordRequest request, RecordingId i
             result->value = std::unexpected(std::move(events.error().message));
             return;
         }
-        MonotonicFrameClock clock;
         const StopCheck stop_check = automation_stop_check(stop_flag, *events);
         const OnStarted on_started = [&channel](const RecordingId& /*id*/) {
             (void)channel->send(StartSignal{true, {}});
         };
-        auto outcome = run_record(*platform, request, id, on_started, stop_check, clock);
+        const std::unique_ptr<FrameClock> clock = make_clock();
+        auto outcome = run_record(*platform, request, id, on_started, stop_check, *clock, sleep);
         events->signal_done();
         if (!outcome) {
             (void)channel->send(StartSignal{false, outcome.error().message});
@@ -99,7 +100,7 @@ json record_start(McpServer& server, const json& arguments) {
     std::thread thread;
     try {
         thread = std::thread(recording_thread, server.platform(), std::move(request), id, stop_flag,
-                             channel, result);
+                             channel, result, server.make_frame_clock, server.sleep);
     } catch (const std::system_error& error) {
         return tool_error(os_error_text(static_cast<std::uint32_t>(error.code().value())));
     }

@@ -18,7 +18,7 @@ McpServer::~McpServer() {
 
 int McpServer::serve(Reader& input, Writer& output) {
     {
-        LineReader lines(input);
+        LineReader lines(input, max_line_bytes);
         std::string line;
         for (;;) {
             const LineReader::Status status = lines.next(line);
@@ -29,7 +29,7 @@ int McpServer::serve(Reader& input, Writer& output) {
                 // Unread, so nothing is known of it: answered like a line that is not JSON.
                 reply = error_response(nullptr, kParseError,
                                        "parse error: the line is longer than " +
-                                           std::to_string(kMaxLineBytes) + " bytes");
+                                           std::to_string(max_line_bytes) + " bytes");
             } else {
                 break;
             }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <expected>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -12,8 +13,11 @@
 #include <thread>
 
 #include "automation/mcp/start_channel.h"
+#include "automation/mcp/transport.h"
 #include "config/config.h"
 #include "platform/platform.h"
+#include "record/frame_clock.h"
+#include "support/sleep.h"
 #include "support/writer.h"
 
 namespace vantle {
@@ -68,6 +72,17 @@ class McpServer {
 
     // How record_start waits for a recording's start signal (up to kStartWait).
     mcp::StartWait start_wait = mcp::wait_for_start;
+    // How the tools wait (a capture's delay, a restored window's time to draw
+    // itself) and how a recording paces its frames (the clock is made on the
+    // recording's thread just before it records); tests and the fuzzer put in
+    // ones that never really wait.
+    Sleeper sleep = sleep_milliseconds;
+    std::function<std::unique_ptr<FrameClock>()> make_frame_clock = [] {
+        return std::make_unique<MonotonicFrameClock>();
+    };
+    // The longest line `serve` takes (bytes before the line feed); longer ones
+    // are thrown away unread and answered with a parse error.
+    std::size_t max_line_bytes = kMaxLineBytes;
 
   private:
     [[nodiscard]] nlohmann::json call_tool(const nlohmann::json& id, const nlohmann::json& params);

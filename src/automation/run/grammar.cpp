@@ -7,6 +7,7 @@
 #include "automation/run/options.h"
 #include "automation/run/out_path.h"
 #include "record/recording_id.h"
+#include "support/utf.h"
 
 namespace vantle {
 
@@ -16,9 +17,10 @@ std::unexpected<CliError> usage_error(std::string message) {
     return std::unexpected(CliError::usage(std::move(message)));
 }
 
+// User input in backquotes; control characters are escaped so the message stays one line.
 std::string quoted(std::string_view text) {
     std::string result = "`";
-    result += text;
+    result += escape_control_characters(text);
     result += '`';
     return result;
 }

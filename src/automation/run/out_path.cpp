@@ -1,5 +1,7 @@
 #include "automation/run/out_path.h"
 
+#include "support/utf.h"
+
 namespace vantle {
 
 namespace {
@@ -36,7 +38,7 @@ std::string wrong_extension_message(std::string_view extension, std::string_view
     std::string message = "the output file must end in .";
     message += extension;
     message += ": `";
-    message += path;
+    message += escape_control_characters(path);
     message += '`';
     return message;
 }

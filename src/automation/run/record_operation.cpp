@@ -1,19 +1,15 @@
 #include "automation/run/record_operation.h"
 
-#include <chrono>
 #include <cmath>
-#include <thread>
 #include <variant>
 
+#include "automation/run/capture.h"
 #include "support/files.h"
 #include "support/paths.h"
 
 namespace vantle {
 
 namespace {
-
-// Long enough for a window to finish its restore animation and draw itself.
-constexpr std::chrono::milliseconds kRestoreSettle{350};
 
 // The window to minimize again afterwards, when the recording has to restore one.
 std::optional<WindowInfo> window_to_restore(const ResolvedRecordTarget& target) {
@@ -28,7 +24,8 @@ std::optional<WindowInfo> window_to_restore(const ResolvedRecordTarget& target) 
 
 CliResult<RecordResult> run_record(Platform& platform, const RecordRequest& request,
                                    const RecordingId& id, const OnStarted& on_started,
-                                   const StopCheck& stop_check, FrameClock& clock) {
+                                   const StopCheck& stop_check, FrameClock& clock,
+                                   const Sleeper& sleep) {
     auto target =
         resolve_record_target(platform, request.target, request.allow_desktop, request.restore);
     if (!target) {
@@ -51,7 +48,7 @@ CliResult<RecordResult> run_record(Platform& platform, const RecordRequest& requ
         if (auto shown = platform.restore_window(*restored); !shown) {
             return std::unexpected(std::move(shown.error()));
         }
-        std::this_thread::sleep_for(kRestoreSettle);
+        sleep(kRestoreSettleMilliseconds);
     }
 
     const RecordOptions options{request.fps, request.max_seconds, request.cursor};

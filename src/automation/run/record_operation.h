@@ -12,6 +12,7 @@
 #include "record/recorder.h"
 #include "record/recording_id.h"
 #include "support/cli_error.h"
+#include "support/sleep.h"
 
 namespace vantle {
 
@@ -45,10 +46,12 @@ struct RecordResult {
 // temporary sibling and moves the finished file over the destination. The
 // destination is only ever touched by that final move. On every failure the
 // temporary is removed and a restored window is minimized again. `on_started`,
-// `stop_check` and `clock` go to the recorder unchanged.
+// `stop_check` and `clock` go to the recorder unchanged; a restored window is
+// given its time to draw itself through `sleep`.
 [[nodiscard]] CliResult<RecordResult> run_record(Platform& platform, const RecordRequest& request,
                                                  const RecordingId& id, const OnStarted& on_started,
-                                                 const StopCheck& stop_check, FrameClock& clock);
+                                                 const StopCheck& stop_check, FrameClock& clock,
+                                                 const Sleeper& sleep = sleep_milliseconds);
 
 // The record result object that `vantle record --json` prints and record_stop
 // returns: "frames", "height", "id", "monitor", "path", "seconds" (rounded to

@@ -175,6 +175,13 @@ TEST(Grammar, TakesTokensThatSpacesCannotShow) {
          "--delay-ms needs a whole number of milliseconds, not ` 5`"},
         {{"record", "--window", "x", "--out", "a.mp4", "--max-seconds", " 1"},
          "--max-seconds needs a positive number, not ` 1`"},
+        // Quoted input never breaks the one-line message (found by the command-line fuzzer).
+        {{"windrecord\n\xD3\xD2ows"}, "unknown command `windrecord\\n\xD3\xD2ows`"},
+        {{"windows", "--json\r\x1B[2J"}, "unknown option `--json\\r\\u001b[2J`"},
+        {{"capture", "--window", "x", "--out", "a\tb.txt"},
+         "the output file must end in .png: `a\\tb.txt`"},
+        {{"record", "--window", "x", "--out", "a.mp4", "--fps", "5\xC2\x85\xE2\x80\xA8"},
+         "--fps is 1 to 60, not `5\\u0085\\u2028`"},
     };
     for (const Case& c : cases) {
         const auto result = parse_command_line(c.texts);
