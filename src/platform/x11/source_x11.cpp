@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "capture/desktop_picture.h"
 #include "platform/x11/capture_x11.h"
@@ -26,6 +29,42 @@ constexpr std::size_t kPoolSize = 3;
 // How long the thread sleeps at most before it looks at the stop flag again.
 constexpr auto kStopCheck = std::chrono::milliseconds(20);
 constexpr std::string_view kLogTarget = "vantle_lib::platform::x11::source";
+
+// Pictures that nobody holds any more, kept for the next copy. A frame comes
+// back when its last handle goes, on whichever thread drops it (the frame loop,
+// as a rule); the mutex orders that thread's last reads of the pixels before
+// the next copy into them, which a look at the handle's use count alone would
+// not show to ThreadSanitizer. The frames' deleters keep the pool alive.
+class FramePool : public std::enable_shared_from_this<FramePool> {
+  public:
+    [[nodiscard]] std::shared_ptr<Frame> take() {
+        std::unique_ptr<Frame> frame;
+        {
+            const std::lock_guard lock(mutex_);
+            if (!spare_.empty()) {
+                frame = std::move(spare_.back());
+                spare_.pop_back();
+            }
+        }
+        if (!frame) {
+            frame = std::make_unique<Frame>();
+        }
+        return {frame.release(),
+                [pool = shared_from_this()](Frame* done) { pool->give_back(done); }};
+    }
+
+  private:
+    void give_back(Frame* done) {
+        std::unique_ptr<Frame> frame(done);  // freed after the lock, when not kept
+        const std::lock_guard lock(mutex_);
+        if (spare_.size() < kPoolSize) {
+            spare_.push_back(std::move(frame));
+        }
+    }
+
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Frame>> spare_;
+};
 
 struct RootRect {
     std::int32_t x = 0;
@@ -106,9 +145,6 @@ class X11FrameSource final : public FrameSource {
     bool capture_once();
     // Notes what an event tells; false when the recorded window is gone.
     bool note(const xcb_generic_event_t& event, bool& dirty) const;
-    // A picture to copy into: one of the pool's that nobody holds any more, else
-    // a new one. A large picture's fresh memory costs more than its copy.
-    std::shared_ptr<Frame> spare_frame();
 
     std::unique_ptr<XcbSession> x_;         // used only by the thread once it runs
     std::optional<xcb_window_t> window_;    // the client, whose destruction ends the source
@@ -120,7 +156,7 @@ class X11FrameSource final : public FrameSource {
     std::optional<RootCopier> copier_;
     std::uint32_t damage_ = 0;
     std::optional<std::uint8_t> damage_notify_;
-    std::vector<std::shared_ptr<Frame>> pool_;
+    std::shared_ptr<FramePool> pool_ = std::make_shared<FramePool>();
     LatestFrameSlot slot_;
     std::atomic<bool> stop_{false};
     std::thread thread_;  // last: joined before the members it uses go
@@ -153,7 +189,8 @@ bool X11FrameSource::capture_once() {
         if (!copier_) {
             copier_.emplace(*x_);
         }
-        std::shared_ptr<Frame> frame = spare_frame();
+        // A picture to copy into: a large one's fresh memory costs more than its copy.
+        std::shared_ptr<Frame> frame = pool_->take();
         const Status read = copier_->read(
             rect_.x, rect_.y, rect_.width, rect_.height, [&](const std::uint8_t* bgrx) {
                 copy_opaque_frame(bgrx, rect_.width, rect_.height, *frame);
@@ -181,22 +218,6 @@ bool X11FrameSource::capture_once() {
     }
     slot_.publish(std::move(frame));
     return true;
-}
-
-std::shared_ptr<Frame> X11FrameSource::spare_frame() {
-    for (const std::shared_ptr<Frame>& frame : pool_) {
-        // Held by the pool alone: neither the slot nor the frame loop has it, and
-        // only this thread could hand it out again.
-        if (frame.use_count() == 1) {
-            std::atomic_thread_fence(std::memory_order_acquire);
-            return frame;
-        }
-    }
-    auto frame = std::make_shared<Frame>();
-    if (pool_.size() < kPoolSize) {
-        pool_.push_back(frame);
-    }
-    return frame;
 }
 
 bool X11FrameSource::note(const xcb_generic_event_t& event, bool& dirty) const {
