@@ -36,19 +36,17 @@ Usage: run_transcripts.py --binary PATH [--wrapper CMD] FILE...
 --wrapper runs the binary through another program (for example wine).
 """
 
-import argparse
 import concurrent.futures
 import json
 import os
-import shlex
 import subprocess
 import sys
 import tempfile
-import zlib
 
-
-def encode(text):
-    return text.encode("utf-8", "surrogateescape")
+# The shared module is imported from the source tree, which is left as it was.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from harness import encode, fake_program_env, png_size, runner_arguments  # noqa: E402
 
 
 def expected_bytes(value, base):
@@ -73,41 +71,6 @@ def first_difference(a, b):
     return min(len(a), len(b))
 
 
-def png_problem(path, want):
-    """Checks that `path` is a whole 8-bit RGBA PNG of the wanted size."""
-    with open(path, "rb") as handle:
-        data = handle.read()
-    if data[:8] != b"\x89PNG\r\n\x1a\n":
-        return "no PNG signature"
-    pos = 8
-    header = None
-    idat = b""
-    ended = False
-    while pos + 8 <= len(data):
-        length = int.from_bytes(data[pos:pos + 4], "big")
-        kind = data[pos + 4:pos + 8]
-        body = data[pos + 8:pos + 8 + length]
-        crc = int.from_bytes(data[pos + 8 + length:pos + 12 + length], "big")
-        if len(body) != length or zlib.crc32(kind + body) != crc:
-            return f"chunk {kind!r} is cut short or has a wrong CRC"
-        if kind == b"IHDR":
-            header = body
-        elif kind == b"IDAT":
-            idat += body
-        elif kind == b"IEND":
-            ended = pos + 12 + length == len(data)
-        pos += 12 + length
-    if header is None or not ended:
-        return "no IHDR or no final IEND"
-    width = int.from_bytes(header[0:4], "big")
-    height = int.from_bytes(header[4:8], "big")
-    if (width, height) != (want["width"], want["height"]) or header[8:13] != b"\x08\x06\x00\x00\x00":
-        return f"IHDR {width}x{height} {header[8:13].hex()}, expected {want['width']}x{want['height']} 8-bit RGBA"
-    if len(zlib.decompress(idat)) != height * (1 + 4 * width):
-        return "the image data does not hold every row"
-    return None
-
-
 def files_problems(case, workdir):
     want = case["files"]
     got = sorted(name for name in os.listdir(workdir) if name not in ("desktop.json", "calls.txt"))
@@ -116,24 +79,16 @@ def files_problems(case, workdir):
     problems = []
     for name, picture in want.items():
         if picture:
-            problem = png_problem(os.path.join(workdir, name), picture)
-            if problem:
-                problems.append(f"{name}: {problem}")
+            with open(os.path.join(workdir, name), "rb") as handle:
+                size = png_size(handle.read())
+            if size != (picture["width"], picture["height"]):
+                problems.append(f"{name}: {size}, expected an 8-bit RGBA PNG of "
+                                f"{picture['width']}x{picture['height']}")
     return problems
 
 
 def run_case(case, base, binary, wrapper, workdir):
-    env = dict(os.environ)
-    env.pop("VANTLE_FAKE_DESKTOP", None)
-    env.pop("VANTLE_FAKE_CALLS", None)
-    desktop = case.get("desktop")
-    if isinstance(desktop, dict):
-        path = os.path.join(workdir, "desktop.json")
-        with open(path, "w", encoding="utf-8") as handle:
-            json.dump(desktop, handle)
-        env["VANTLE_FAKE_DESKTOP"] = path
-    elif isinstance(desktop, str):
-        env["VANTLE_FAKE_DESKTOP"] = os.path.join(base, desktop)
+    env = fake_program_env(case.get("desktop"), base, workdir)
     calls_path = os.path.join(workdir, "calls.txt")
     if os.path.exists(calls_path):
         os.remove(calls_path)
@@ -190,16 +145,10 @@ def run_case(case, base, binary, wrapper, workdir):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", required=True)
-    parser.add_argument("--wrapper", default="")
-    parser.add_argument("files", nargs="+")
-    options = parser.parse_args()
-    binary = os.path.abspath(options.binary)
-    wrapper = shlex.split(options.wrapper)
+    binary, wrapper, files = runner_arguments()
 
     jobs = []
-    for file in options.files:
+    for file in files:
         base = os.path.dirname(os.path.abspath(file))
         with open(file, encoding="utf-8") as handle:
             for case in json.load(handle)["cases"]:

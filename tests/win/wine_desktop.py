@@ -27,12 +27,15 @@ import os
 import select
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
 import time
-import zlib
+
+# The shared module is imported from the source tree, which is left as it was.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from harness import png_rows  # noqa: E402
 
 SKIP = 77
 TIMEOUT = 60
@@ -175,29 +178,11 @@ def decode_png(path):
     """Returns (width, height, rgba bytes) of an 8-bit RGBA PNG, checking every chunk."""
     with open(path, "rb") as handle:
         data = handle.read()
-    if data[:8] != b"\x89PNG\r\n\x1a\n":
-        raise Failure(f"{path}: no PNG signature")
-    pos, header, idat = 8, None, b""
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        (crc,) = struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])
-        if zlib.crc32(kind + body) != crc:
-            raise Failure(f"{path}: chunk {kind!r} has a wrong CRC")
-        if kind == b"IHDR":
-            header = body
-        elif kind == b"IDAT":
-            idat += body
-        elif kind == b"IEND":
-            break
-        pos += 12 + length
-    width, height = struct.unpack(">II", header[:8])
-    if header[8:13] != b"\x08\x06\x00\x00\x00":
-        raise Failure(f"{path}: not 8-bit RGBA without interlace")
-    raw = zlib.decompress(idat)
+    try:
+        width, height, raw = png_rows(data)
+    except ValueError as problem:
+        raise Failure(f"{path}: {problem}") from None
     stride = width * 4
-    if len(raw) != height * (stride + 1):
-        raise Failure(f"{path}: the image data does not hold every row")
     pixels = bytearray(height * stride)
     previous = bytearray(stride)
     for y in range(height):
@@ -250,18 +235,19 @@ def rgb_of(rgba):
     return b"".join(rgba[i:i + 3] for i in range(0, len(rgba), 4))
 
 
-def compare_picture(path, screen, x, y, width, height):
+def compare_picture(path, want, x, y, width, height):
+    """Checks that the PNG at `path` shows `want`, the RGB rows of the desktop
+    rectangle x, y, width, height; returns its RGBA bytes."""
     got_w, got_h, rgba = decode_png(path)
     if (got_w, got_h) != (width, height):
         raise Failure(f"{path}: {got_w}x{got_h}, expected {width}x{height}")
     got = rgb_of(rgba)
-    want = screen.crop(x, y, width, height)
     if got != want:
-        for i in range(0, len(got), 3):
-            if got[i:i + 3] != want[i:i + 3]:
-                px, py = (i // 3) % width, (i // 3) // width
-                raise Failure(f"{path}: pixel {px},{py} (desktop {x + px},{y + py}) is "
-                              f"{got[i:i + 3].hex()}, the screen has {want[i:i + 3].hex()}")
+        first = next(i for i in range(0, len(got), 3) if got[i:i + 3] != want[i:i + 3])
+        px, py = (first // 3) % width, (first // 3) // width
+        raise Failure(f"{path}: pixel {px},{py} (desktop {x + px},{y + py}) is "
+                      f"{got[first:first + 3].hex()}, expected {want[first:first + 3].hex()}")
+    return rgba
 
 
 # ---------------------------------------------------------------------------
@@ -520,7 +506,8 @@ def suite_desktop(args, wine, children):
         expect_run(result, 0, (json.dumps(want, ensure_ascii=False, separators=(",", ":"),
                                           sort_keys=True) + "\n").encode())
         expect_only_files(wine.workdir, ["m.png"])
-        compare_picture(os.path.join(wine.workdir, "m.png"), screen, 0, 0, width, height)
+        compare_picture(os.path.join(wine.workdir, "m.png"), screen.crop(0, 0, width, height), 0,
+                        0, width, height)
 
     def capture_region(region):
         clear_folder(wine.workdir)
@@ -530,7 +517,7 @@ def suite_desktop(args, wine, children):
         screen = Screen(args.display, width, height)
         expect_run(result, 0, (wine.windows_path("r.png") + "\n").encode())
         expect_only_files(wine.workdir, ["r.png"])
-        compare_picture(os.path.join(wine.workdir, "r.png"), screen, x, y, w, h)
+        compare_picture(os.path.join(wine.workdir, "r.png"), screen.crop(x, y, w, h), x, y, w, h)
 
     def refused(arguments, status, message):
         clear_folder(wine.workdir)
@@ -647,15 +634,7 @@ def suite_two_monitors(args, wine, children):
                              "--out", "r.png")
         want = reference(x, y, w, h)
         expect_run(result, 0, (wine.windows_path("r.png") + "\n").encode())
-        got_w, got_h, rgba = decode_png(os.path.join(wine.workdir, "r.png"))
-        if (got_w, got_h) != (w, h):
-            raise Failure(f"{got_w}x{got_h}, expected {w}x{h}")
-        got = rgb_of(rgba)
-        if got != want:
-            first = next(i for i in range(0, len(got), 3) if got[i:i + 3] != want[i:i + 3])
-            px, py = (first // 3) % w, (first // 3) // w
-            raise Failure(f"pixel {px},{py} (desktop {x + px},{y + py}) is "
-                          f"{got[first:first + 3].hex()}, expected {want[first:first + 3].hex()}")
+        rgba = compare_picture(os.path.join(wine.workdir, "r.png"), want, x, y, w, h)
         alpha = set(rgba[3::4])
         if x < 0 and y + h > LEFT[1] and 255 not in alpha:
             raise Failure("the corner no monitor shows is not opaque")
@@ -669,9 +648,8 @@ def suite_two_monitors(args, wine, children):
                              "--out", "m.png")
         want = reference(monitor["x"], monitor["y"], monitor["width"], monitor["height"])
         expect_run(result, 0, (wine.windows_path("m.png") + "\n").encode())
-        got_w, got_h, rgba = decode_png(os.path.join(wine.workdir, "m.png"))
-        if (got_w, got_h) != (monitor["width"], monitor["height"]) or rgb_of(rgba) != want:
-            raise Failure(f"monitor {monitor['index']} is not the screen's copy of it")
+        compare_picture(os.path.join(wine.workdir, "m.png"), want, monitor["x"], monitor["y"],
+                        monitor["width"], monitor["height"])
 
     try:
         checks.case("windows --json lists both monitors, the left one at negative x", listing)
@@ -699,33 +677,46 @@ SUITES = {
 # ---------------------------------------------------------------------------
 # Entry.
 
-def inside(args):
-    """Runs the suite inside its Wine session."""
-    children = Children()
-    workdir = tempfile.mkdtemp(prefix="vantle-wine-")
+def reported(suite, body, clean_up):
+    """body()'s exit status, or SKIP or 1 with the reason logged when it skips or
+    fails; clean_up runs however it ends."""
     try:
-        wine = Wine(args.wine_run, args.cli, workdir)
-        checks = SUITES[args.suite](args, wine, children)
+        return body()
     except Skip as skip:
         log(f"skipped: {skip}")
         return SKIP
     except Failure as failure:
-        log(f"FAIL  {args.suite}: {failure}")
+        log(f"FAIL  {suite}: {failure}")
         return 1
     finally:
+        clean_up()
+
+
+def inside(args):
+    """Runs the suite inside its Wine session."""
+    children = Children()
+    workdir = tempfile.mkdtemp(prefix="vantle-wine-")
+
+    def run():
+        checks = SUITES[args.suite](args, Wine(args.wine_run, args.cli, workdir), children)
+        if checks.failed:
+            log(f"{len(checks.failed)} failed: {', '.join(checks.failed)}")
+            return 1
+        return 0
+
+    def clean_up():
         children.end()
         shutil.rmtree(workdir, ignore_errors=True)
-    if checks.failed:
-        log(f"{len(checks.failed)} failed: {', '.join(checks.failed)}")
-        return 1
-    return 0
+
+    return reported(args.suite, run, clean_up)
 
 
 def outside(args, argv):
     """Starts the suite's own X server and Wine session, then runs the suite in it."""
     children = Children()
     home = tempfile.mkdtemp(prefix="vantle-wine-home-")
-    try:
+
+    def run():
         env = dict(os.environ)
         if args.suite in ("desktop", "two-monitors"):
             if args.suite == "desktop":
@@ -740,7 +731,7 @@ def outside(args, argv):
                 # minimizes or restores.
                 arrange_two_monitors(display)
             env["DISPLAY"] = display
-            argv += ["--display", display]
+            argv.extend(["--display", display])
         else:
             env.pop("DISPLAY", None)
         env["VANTLE_WINEPREFIX"] = args.prefix
@@ -748,15 +739,12 @@ def outside(args, argv):
                                   os.path.abspath(__file__), "--inside", *argv],
                                  env=env, stdout=None, stderr=None)
         return session.wait()
-    except Skip as skip:
-        log(f"skipped: {skip}")
-        return SKIP
-    except Failure as failure:
-        log(f"FAIL  {args.suite}: {failure}")
-        return 1
-    finally:
+
+    def clean_up():
         children.end()
         shutil.rmtree(home, ignore_errors=True)
+
+    return reported(args.suite, run, clean_up)
 
 
 def main():

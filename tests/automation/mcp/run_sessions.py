@@ -43,61 +43,25 @@ Wine once), not in $XDG_CONFIG_HOME; only cases without a scripted desktop
 make sense there, since the fake program is not built for Windows.
 """
 
-import argparse
 import base64
 import binascii
 import json
 import os
 import re
 import select
-import shlex
 import subprocess
 import sys
 import tempfile
 import time
-import zlib
+
+# The shared module is imported from the source tree, which is left as it was.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
+from harness import encode, fake_program_env, png_size, runner_arguments  # noqa: E402
 
 TIMEOUT = 30.0
 SETTINGS_FOLDER = "invalid.vantle.app"
 IMAGE_ITEM = re.compile(rb'\{"data":"([^"]*)","mimeType":"image/png","type":"image"\}')
-
-
-def encode(text):
-    return text.encode("utf-8", "surrogateescape")
-
-
-def png_size(data):
-    """The (width, height) of a whole 8-bit RGBA PNG, or a text saying what is wrong."""
-    if data[:8] != b"\x89PNG\r\n\x1a\n":
-        return "no PNG signature"
-    pos, header, idat, ended = 8, None, b"", False
-    while pos + 8 <= len(data):
-        length = int.from_bytes(data[pos:pos + 4], "big")
-        kind = data[pos + 4:pos + 8]
-        body = data[pos + 8:pos + 8 + length]
-        crc = int.from_bytes(data[pos + 8 + length:pos + 12 + length], "big")
-        if len(body) != length or zlib.crc32(kind + body) != crc:
-            return "chunk %r is cut short or has a wrong CRC" % kind
-        if kind == b"IHDR":
-            header = body
-        elif kind == b"IDAT":
-            idat += body
-        elif kind == b"IEND":
-            ended = pos + 12 + length == len(data)
-        pos += 12 + length
-    if header is None or not ended:
-        return "no IHDR or no final IEND"
-    width = int.from_bytes(header[0:4], "big")
-    height = int.from_bytes(header[4:8], "big")
-    if header[8:13] != b"\x08\x06\x00\x00\x00":
-        return "not 8-bit RGBA"
-    try:
-        rows = zlib.decompress(idat)
-    except zlib.error as error:
-        return "image data: %s" % error
-    if len(rows) != height * (1 + 4 * width):
-        return "the image data does not hold every row"
-    return (width, height)
 
 
 def image_placeholders(line):
@@ -235,20 +199,11 @@ def run_case(case, base, binary, wrapper, settings_base):
 
 
 def run_in(case, base, binary, wrapper, tmp, settings):
-    env = dict(os.environ)
+    env = fake_program_env(case.get("desktop"), base, tmp,
+                           lambda text: text.replace("{tmp}", tmp))
     env.update({"HOME": tmp, "XDG_CONFIG_HOME": tmp,
                 "XDG_PICTURES_DIR": os.path.join(tmp, "Pictures")})
-    env.pop("VANTLE_FAKE_DESKTOP", None)
-    env.pop("VANTLE_FAKE_CALLS", None)
     env.pop("DISPLAY", None)
-    desktop = case.get("desktop")
-    if isinstance(desktop, dict):
-        path = os.path.join(tmp, "desktop.json")
-        with open(path, "w", encoding="utf-8") as handle:
-            handle.write(json.dumps(desktop).replace("{tmp}", tmp))
-        env["VANTLE_FAKE_DESKTOP"] = path
-    elif isinstance(desktop, str):
-        env["VANTLE_FAKE_DESKTOP"] = os.path.join(base, desktop)
     write_config(settings, case.get("config"), tmp)
     errors = []
     process = subprocess.Popen(wrapper + [binary, "mcp"], stdin=subprocess.PIPE,
@@ -314,20 +269,14 @@ def run_in(case, base, binary, wrapper, tmp, settings):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", required=True)
-    parser.add_argument("--wrapper", default="")
-    parser.add_argument("files", nargs="+")
-    args = parser.parse_args()
-    args.binary = os.path.abspath(args.binary)
-    wrapper = shlex.split(args.wrapper)
+    binary, wrapper, files = runner_arguments()
     settings_base = wine_settings_base(wrapper) if wrapper else None
     passed = failed = 0
-    for name in args.files:
+    for name in files:
         with open(name, encoding="utf-8") as handle:
             cases = json.load(handle)["cases"]
         for case in cases:
-            errors = run_case(case, os.path.dirname(os.path.abspath(name)), args.binary, wrapper,
+            errors = run_case(case, os.path.dirname(os.path.abspath(name)), binary, wrapper,
                               settings_base)
             if errors:
                 failed += 1
