@@ -113,6 +113,29 @@ Result<DesktopPicture> cut_region(const DesktopPicture& desktop, const Region& r
     return cut;
 }
 
+Result<RgbaImage> picture_with_pointer(Result<DesktopPicture> picture,
+                                       const PointerDrawer& draw_pointer) {
+    if (!picture) {
+        return std::unexpected(std::move(picture.error()));
+    }
+    if (draw_pointer) {
+        if (Status drawn = draw_pointer(picture->image, picture->x, picture->y); !drawn) {
+            return std::unexpected(std::move(drawn.error()));
+        }
+    }
+    return std::move(picture->image);
+}
+
+Result<RgbaImage> region_picture(
+    std::size_t count, const std::function<Result<DesktopPicture>(std::size_t)>& capture_one,
+    const Region& region, const PointerDrawer& draw_pointer) {
+    Result<DesktopPicture> desktop = capture_desktop(count, capture_one);
+    if (!desktop) {
+        return std::unexpected(std::move(desktop.error()));
+    }
+    return picture_with_pointer(cut_region(*desktop, region), draw_pointer);
+}
+
 CropExtent clip_crop(std::uint32_t surface_width, std::uint32_t surface_height,
                      const CropExtent& crop) {
     const auto keep = [](std::int64_t surface, std::int64_t origin, std::int64_t limit) {

@@ -34,6 +34,21 @@ struct DesktopPicture {
 [[nodiscard]] Result<DesktopPicture> cut_region(const DesktopPicture& desktop,
                                                 const Region& region);
 
+// Draws the pointer over a picture whose top-left pixel lies at the desktop
+// position x, y.
+using PointerDrawer = std::function<Status(RgbaImage& picture, std::int32_t x, std::int32_t y)>;
+
+// The picture's image, with the pointer drawn over it when there is a
+// `draw_pointer`; an error of either comes back as it is.
+[[nodiscard]] Result<RgbaImage> picture_with_pointer(Result<DesktopPicture> picture,
+                                                     const PointerDrawer& draw_pointer);
+
+// A region capture: every monitor copied through `capture_one` and stitched
+// (capture_desktop), cut to `region` (cut_region), then picture_with_pointer.
+[[nodiscard]] Result<RgbaImage> region_picture(
+    std::size_t count, const std::function<Result<DesktopPicture>(std::size_t)>& capture_one,
+    const Region& region, const PointerDrawer& draw_pointer);
+
 // The rectangle of a surface of surface_width x surface_height that a crop
 // (relative to the surface's top-left corner) keeps: the crop cut at the
 // surface's right and bottom edges, with a zero size when it misses the surface.

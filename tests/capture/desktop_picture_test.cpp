@@ -120,6 +120,41 @@ TEST(CutRegion, ClipsToTheDesktopAndKeepsTheCutsPosition) {
     }
 }
 
+TEST(RegionPicture, DrawsThePointerAtTheCutsDesktopPositionOnlyWhenAsked) {
+    // Two monitors side by side; the region starts left of the desktop, so the
+    // cut, and the position the pointer is drawn at, begins at the desktop's edge.
+    const auto copy = [](std::size_t i) -> Result<DesktopPicture> {
+        return monitor(i == 0 ? -4 : 0, 0, 4, 3, i == 0 ? 10 : 20);
+    };
+    const Region region{-9, 1, 7, 5};
+    std::vector<std::string> drawn;
+    const PointerDrawer draw = [&](RgbaImage& picture, std::int32_t x, std::int32_t y) {
+        drawn.push_back(std::to_string(picture.width) + "x" + std::to_string(picture.height) +
+                        " at " + std::to_string(x) + "," + std::to_string(y));
+        picture.pixels[0] = 255;
+        return Status{};
+    };
+    const auto with = region_picture(2, copy, region, draw);
+    ASSERT_TRUE(with) << with.error().render();
+    EXPECT_EQ(drawn, std::vector<std::string>{"2x2 at -4,1"});
+    EXPECT_EQ(with->pixels[0], 255);
+
+    drawn.clear();
+    const auto without = region_picture(2, copy, region, {});
+    ASSERT_TRUE(without);
+    EXPECT_TRUE(drawn.empty());
+    EXPECT_EQ(without->pixels[0], 10);
+
+    const PointerDrawer failing = [](RgbaImage&, std::int32_t, std::int32_t) -> Status {
+        return std::unexpected(Error("no pointer shape"));
+    };
+    EXPECT_EQ(region_picture(2, copy, region, failing).error().render(), "no pointer shape");
+    EXPECT_EQ(region_picture(2, copy, {100, 0, 5, 5}, draw).error().render(),
+              "selection had no area");
+    EXPECT_EQ(picture_with_pointer(std::unexpected(Error("copy failed")), draw).error().render(),
+              "copy failed");
+}
+
 TEST(ClipCrop, CutsAtTheSurfaceEdges) {
     struct Case {
         CropExtent crop;

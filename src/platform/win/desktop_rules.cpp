@@ -186,7 +186,7 @@ Result<std::vector<MonitorInfo>> collect_monitors(
     return monitors;
 }
 
-RgbaImage fit_monitor_picture(RgbaImage picture, const DisplayMode& first) {
+RgbaImage fit_monitor_picture(RgbaImage picture, const Region& first) {
     if (picture.width == first.width && picture.height == first.height) {
         return picture;
     }
@@ -257,18 +257,6 @@ void pointer_write_back(RgbaImage& picture, PointerPlacement at, PointerSize siz
         picture.pixels[p + 2] = bgra[b];
         picture.pixels[p + 3] = 255;
     });
-}
-
-CliStatus wait_until_restored(const std::string& title, const std::function<bool()>& minimized,
-                              const RestoreClock& clock) {
-    const auto deadline = clock.now() + kRestoreLimit;
-    while (minimized()) {
-        if (clock.now() > deadline) {
-            return std::unexpected(CliError::failed("\"" + title + "\" would not restore"));
-        }
-        clock.sleep(kRestorePoll);
-    }
-    return {};
 }
 
 }  // namespace vantle::win

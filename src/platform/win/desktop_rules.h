@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -12,7 +11,6 @@
 
 #include "capture/pointer_overlay.h"
 #include "platform/records.h"
-#include "support/cli_error.h"
 #include "support/error.h"
 
 // The decisions of the Windows desktop layer that need no Windows: what is
@@ -86,20 +84,11 @@ class WindowQueries {
                                                       WindowQueries& queries, std::uint32_t own_pid,
                                                       const std::vector<MonitorInfo>& monitors);
 
-// A monitor's current display mode: where its top-left pixel is and its size.
-struct DisplayMode {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    friend bool operator==(const DisplayMode&, const DisplayMode&) = default;
-};
-
 // One monitor as the system describes it.
 struct MonitorReading {
     std::u16string device;  // szDevice, all 32 units
     bool primary = false;
-    DisplayMode mode;
+    Region mode;  // the current display mode: where its top-left pixel is and its size
 };
 
 // The monitor list from one reading per monitor handle, in order. A reading
@@ -110,7 +99,7 @@ struct MonitorReading {
 // A monitor picture brought to the size of the mode read before the copy: when
 // the display changed between the reads, the copy has the new mode's size, and
 // it is resampled (triangle filter) to the first size with one warning.
-[[nodiscard]] RgbaImage fit_monitor_picture(RgbaImage picture, const DisplayMode& first);
+[[nodiscard]] RgbaImage fit_monitor_picture(RgbaImage picture, const Region& first);
 
 // A pointer's drawing size from its bitmap: a monochrome pointer (no colour
 // bitmap) stacks its AND and XOR masks, so it is half as high as its mask.
@@ -133,19 +122,5 @@ struct PointerSize {
 // `at`, opaque, only where the picture lies under the pointer.
 void pointer_write_back(RgbaImage& picture, PointerPlacement at, PointerSize size,
                         std::span<const std::uint8_t> bgra);
-
-// The bounded wait after asking a window to restore.
-struct RestoreClock {
-    std::function<std::chrono::steady_clock::time_point()> now;
-    std::function<void(std::chrono::milliseconds)> sleep;
-};
-inline constexpr std::chrono::milliseconds kRestoreLimit{2000};
-inline constexpr std::chrono::milliseconds kRestorePoll{25};
-
-// Polls `minimized` every kRestorePoll until it is false; once the time is past
-// kRestoreLimit from the start, "\"<title>\" would not restore".
-[[nodiscard]] CliStatus wait_until_restored(const std::string& title,
-                                            const std::function<bool()>& minimized,
-                                            const RestoreClock& clock);
 
 }  // namespace vantle::win

@@ -129,7 +129,7 @@ Result<MonitorReading> read_monitor(HMONITOR monitor) {
                           std::size(info.szDevice));
     reading.primary = (info.dwFlags & MONITORINFOF_PRIMARY) != 0;
     reading.mode =
-        DisplayMode{mode.dmPosition.x, mode.dmPosition.y, mode.dmPelsWidth, mode.dmPelsHeight};
+        Region{mode.dmPosition.x, mode.dmPosition.y, mode.dmPelsWidth, mode.dmPelsHeight};
     return reading;
 }
 

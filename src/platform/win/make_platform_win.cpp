@@ -1,8 +1,6 @@
-#include <chrono>
-#include <thread>
-
 #include "capture/desktop_picture.h"
 #include "platform/make_platform.h"
+#include "platform/restore_wait.h"
 #include "platform/win/desktop_rules.h"
 #include "platform/win/desktop_win.h"
 #include "platform/win/mf_encoder.h"
@@ -52,11 +50,7 @@ class WindowsPlatform final : public Platform {
     CliStatus restore_window(const WindowInfo& window) override {
         const HWND handle = win::window_handle(window);
         (void)ShowWindow(handle, SW_SHOWNOACTIVATE);
-        return win::wait_until_restored(
-            window.title, [handle] { return IsIconic(handle) != 0; },
-            win::RestoreClock{
-                [] { return std::chrono::steady_clock::now(); },
-                [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }});
+        return wait_until_restored(window.title, [handle] { return IsIconic(handle) != 0; });
     }
 
     void minimize_window(const WindowInfo& window) override {
@@ -79,6 +73,10 @@ class WindowsPlatform final : public Platform {
     }
 
   private:
+    static PointerDrawer pointer_drawer(bool cursor) {
+        return cursor ? PointerDrawer(win::draw_pointer) : PointerDrawer();
+    }
+
     static Result<RgbaImage> monitor_picture(std::uint64_t index, bool cursor) {
         Result<std::vector<HMONITOR>> handles = win::monitor_handles();
         if (!handles) {
@@ -87,16 +85,8 @@ class WindowsPlatform final : public Platform {
         if (index >= handles->size()) {
             return std::unexpected(Error("there is no monitor " + std::to_string(index)));
         }
-        Result<DesktopPicture> picture = win::capture_one_monitor((*handles)[index]);
-        if (!picture) {
-            return std::unexpected(std::move(picture.error()));
-        }
-        if (cursor) {
-            if (Status drawn = win::draw_pointer(picture->image, picture->x, picture->y); !drawn) {
-                return std::unexpected(std::move(drawn.error()));
-            }
-        }
-        return std::move(picture->image);
+        return picture_with_pointer(win::capture_one_monitor((*handles)[index]),
+                                    pointer_drawer(cursor));
     }
 
     static Result<RgbaImage> region_picture(const Region& region, bool cursor) {
@@ -104,22 +94,9 @@ class WindowsPlatform final : public Platform {
         if (!handles) {
             return std::unexpected(std::move(handles.error()));
         }
-        Result<DesktopPicture> desktop = capture_desktop(handles->size(), [&](std::size_t i) {
-            return win::capture_one_monitor((*handles)[i]);
-        });
-        if (!desktop) {
-            return std::unexpected(std::move(desktop.error()));
-        }
-        Result<DesktopPicture> cut = cut_region(*desktop, region);
-        if (!cut) {
-            return std::unexpected(std::move(cut.error()));
-        }
-        if (cursor) {
-            if (Status drawn = win::draw_pointer(cut->image, cut->x, cut->y); !drawn) {
-                return std::unexpected(std::move(drawn.error()));
-            }
-        }
-        return std::move(cut->image);
+        return vantle::region_picture(
+            handles->size(), [&](std::size_t i) { return win::capture_one_monitor((*handles)[i]); },
+            region, pointer_drawer(cursor));
     }
 };
 

@@ -162,7 +162,7 @@ Result<DesktopPicture> capture_one_monitor(HMONITOR monitor) {
     if (!second) {
         return std::unexpected(std::move(second.error()));
     }
-    const DisplayMode& now = second->mode;
+    const Region& now = second->mode;
     Result<RgbaImage> picture = capture_screen_rect(now.x, now.y, now.width, now.height);
     if (!picture) {
         return std::unexpected(std::move(picture.error()));

@@ -3,6 +3,7 @@
 
 #include "capture/desktop_picture.h"
 #include "platform/make_platform.h"
+#include "platform/restore_wait.h"
 #include "platform/x11/capture_x11.h"
 #include "platform/x11/desktop_x11.h"
 #include "platform/x11/encoder_module.h"
@@ -86,15 +87,7 @@ class X11Platform final : public Platform {
             xcb_map_window(x->conn(), handle);
         }
         xcb_flush(x->conn());
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (x->is_minimized(handle)) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return std::unexpected(
-                    CliError::failed("\"" + window.title + "\" would not restore"));
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-        return {};
+        return wait_until_restored(window.title, [&] { return x->is_minimized(handle); });
     }
 
     void minimize_window(const WindowInfo& window) override {
@@ -183,6 +176,15 @@ class X11Platform final : public Platform {
         return picture;
     }
 
+    static PointerDrawer pointer_drawer(XcbSession& x, bool cursor) {
+        if (!cursor) {
+            return {};
+        }
+        return [&x](RgbaImage& picture, std::int32_t origin_x, std::int32_t origin_y) {
+            return x11::draw_pointer(x, picture, origin_x, origin_y);
+        };
+    }
+
     static Result<RgbaImage> monitor_picture(std::uint64_t index, bool cursor) {
         Result<XcbSession> x = connect();
         if (!x) {
@@ -196,17 +198,8 @@ class X11Platform final : public Platform {
             return std::unexpected(Error("there is no monitor " + std::to_string(index)));
         }
         x11::RootCopier copier(*x);
-        Result<DesktopPicture> picture = x11::copy_monitor(*x, copier, (*monitors)[index]);
-        if (!picture) {
-            return std::unexpected(std::move(picture.error()));
-        }
-        if (cursor) {
-            if (Status drawn = x11::draw_pointer(*x, picture->image, picture->x, picture->y);
-                !drawn) {
-                return std::unexpected(std::move(drawn.error()));
-            }
-        }
-        return std::move(picture->image);
+        return picture_with_pointer(x11::copy_monitor(*x, copier, (*monitors)[index]),
+                                    pointer_drawer(*x, cursor));
     }
 
     static Result<RgbaImage> region_picture(const Region& region, bool cursor) {
@@ -219,22 +212,10 @@ class X11Platform final : public Platform {
             return std::unexpected(std::move(monitors.error()));
         }
         x11::RootCopier copier(*x);
-        Result<DesktopPicture> desktop = capture_desktop(monitors->size(), [&](std::size_t i) {
-            return x11::copy_monitor(*x, copier, (*monitors)[i]);
-        });
-        if (!desktop) {
-            return std::unexpected(std::move(desktop.error()));
-        }
-        Result<DesktopPicture> cut = cut_region(*desktop, region);
-        if (!cut) {
-            return std::unexpected(std::move(cut.error()));
-        }
-        if (cursor) {
-            if (Status drawn = x11::draw_pointer(*x, cut->image, cut->x, cut->y); !drawn) {
-                return std::unexpected(std::move(drawn.error()));
-            }
-        }
-        return std::move(cut->image);
+        return vantle::region_picture(
+            monitors->size(),
+            [&](std::size_t i) { return x11::copy_monitor(*x, copier, (*monitors)[i]); }, region,
+            pointer_drawer(*x, cursor));
     }
 };
 
