@@ -32,4 +32,13 @@ std::optional<std::uint64_t> monitor_of_rect(const Region& rect,
     return best;
 }
 
+void place_window(WindowInfo& window, const Region& frame,
+                  const std::vector<MonitorInfo>& monitors) {
+    window.x = frame.x;
+    window.y = frame.y;
+    window.width = frame.width;
+    window.height = frame.height;
+    window.monitor = monitor_of_rect(frame, monitors);
+}
+
 }  // namespace vantle

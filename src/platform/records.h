@@ -109,4 +109,9 @@ using RecordTarget = std::variant<RecordWindow, RecordMonitor, RecordRegion>;
 [[nodiscard]] std::optional<std::uint64_t> monitor_of_rect(
     const Region& rect, const std::vector<MonitorInfo>& monitors);
 
+// Gives a listed window its visible frame and, as every desktop lists it, the
+// monitor that frame overlaps most.
+void place_window(WindowInfo& window, const Region& frame,
+                  const std::vector<MonitorInfo>& monitors);
+
 }  // namespace vantle

@@ -147,11 +147,7 @@ std::vector<WindowInfo> collect_windows(std::span<const std::uint64_t> handles,
             if (!frame) {
                 continue;
             }
-            window.x = frame->x;
-            window.y = frame->y;
-            window.width = frame->width;
-            window.height = frame->height;
-            window.monitor = monitor_of_rect(*frame, monitors);
+            place_window(window, *frame, monitors);
         }
         auto known = process_names.find(pid);
         if (known == process_names.end()) {

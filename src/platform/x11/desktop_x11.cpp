@@ -242,11 +242,7 @@ Result<std::vector<WindowInfo>> list_windows(XcbSession& x,
             if (!rect) {
                 continue;
             }
-            w.x = rect->x;
-            w.y = rect->y;
-            w.width = rect->width;
-            w.height = rect->height;
-            w.monitor = monitor_of_rect(*rect, monitors);
+            place_window(w, *rect, monitors);
         }
         if (pid) {
             auto [it, fresh] = names.try_emplace(*pid);
