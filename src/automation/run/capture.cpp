@@ -12,8 +12,8 @@ namespace {
 
 CliResult<RgbaImage> capture_window(Platform& platform, const WindowInfo& window,
                                     const CaptureRequest& request, const Sleeper& sleep) {
-    if (auto open = require_window_open(platform, window); !open) {
-        return std::unexpected(std::move(open.error()));
+    if (!platform.window_exists(window)) {
+        return std::unexpected(CliError::refused("the window \"" + window.title + "\" has closed"));
     }
     if (window.minimized) {
         if (auto restored = platform.restore_window(window); !restored) {

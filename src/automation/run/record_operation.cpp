@@ -31,14 +31,6 @@ CliResult<RecordResult> run_record(Platform& platform, const RecordRequest& requ
     if (!target) {
         return std::unexpected(std::move(target.error()));
     }
-    // As for a capture: otherwise a window closed since the listing would be
-    // restored and handed to the frame source, and each platform fails that in
-    // its own words, or not at all.
-    if (const auto* window = std::get_if<RecordWindow>(&target->record)) {
-        if (auto open = require_window_open(platform, window->window); !open) {
-            return std::unexpected(std::move(open.error()));
-        }
-    }
     auto absolute = absolute_path(request.out);
     if (!absolute) {
         return std::unexpected(std::move(absolute.error()));

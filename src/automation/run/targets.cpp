@@ -202,13 +202,6 @@ CliResult<ResolvedRecordTarget> resolve_record_target(Platform& platform,
     return std::unexpected(CliError::refused("a recorded region has to lie on one monitor"));
 }
 
-CliStatus require_window_open(Platform& platform, const WindowInfo& window) {
-    if (!platform.window_exists(window)) {
-        return std::unexpected(CliError::refused("the window \"" + window.title + "\" has closed"));
-    }
-    return {};
-}
-
 TargetDescription describe_target(const ResolvedTarget& target) {
     if (const auto* window = std::get_if<ResolvedWindow>(&target)) {
         return {"window", window->window.title, window->window.process, window->window.pid,

@@ -42,11 +42,6 @@ struct ResolvedRecordTarget {
                                                                     bool allow_desktop,
                                                                     bool restore);
 
-// A listed window that has gone by the time it is to be captured or recorded is
-// refused (exit 2) with "the window \"<title>\" has closed", before anything is
-// restored or a frame source is opened on a handle that names nothing.
-[[nodiscard]] CliStatus require_window_open(Platform& platform, const WindowInfo& window);
-
 // How capture and recording results describe what they were taken from.
 struct TargetDescription {
     std::string kind;                      // "window", "monitor" or "region"
