@@ -40,6 +40,12 @@ import tempfile
 import threading
 import time
 
+# The shared module is imported from the source tree, which is left as it was.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "harness"))
+from harness import XServerError, start_x_server, xvfb_argv  # noqa: E402
+
 WINDOWS = [
     # title, colour, position, size
     ("soak one", "3366CC", (40, 40), (240, 160)),
@@ -77,23 +83,11 @@ class Desktop:
 
     def __init__(self, test_window, home):
         self.processes = []
-        read_end, write_end = os.pipe()
-        self.server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
-             "-screen", "0", "800x600x24"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.server, self.display = start_x_server(xvfb_argv("800x600x24"))
+        except XServerError as error:
+            raise Failure(f"Xvfb {error}") from None
         self.processes.append(self.server)
-        os.close(write_end)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        if not number.strip():
-            raise Failure("Xvfb did not start")
-        self.display = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.display, HOME=home, XDG_CONFIG_HOME=home,
                         XDG_CACHE_HOME=home)
         # openbox announces itself before it handles map requests; the command

@@ -35,6 +35,12 @@ import sys
 import tempfile
 import time
 
+# The shared module is imported from the source tree, which is left as it was.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "harness"))
+from harness import XServerError, start_x_server, xvfb_argv  # noqa: E402
+
 CLOCK_BITS = 20
 CLOCK_BLOCK = 24
 CLOCK_X = 40
@@ -45,22 +51,10 @@ class Xvfb:
     """A private X server with one full-screen window of desktop-like content."""
 
     def __init__(self, width, height, test_window, clock=False):
-        read_end, write_end = os.pipe()
-        self.server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
-             "-screen", "0", f"{width}x{height}x24"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        if not number.strip():
-            raise SystemExit("Xvfb did not start")
-        self.display = ":" + number.decode().strip()
+        try:
+            self.server, self.display = start_x_server(xvfb_argv(f"{width}x{height}x24"))
+        except XServerError as error:
+            raise SystemExit(f"Xvfb {error}") from None
         self.env = dict(os.environ, DISPLAY=self.display)
         args = [test_window, "--title", "desktop", "--pattern", "--override-redirect",
                 "--size", f"{width}x{height}"]

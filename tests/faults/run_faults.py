@@ -30,6 +30,11 @@ import tempfile
 import threading
 import time
 
+# The shared module is imported from the source tree, which is left as it was.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from harness import XServerError, start_x_server, xvfb_argv  # noqa: E402
+
 SKIP = 77
 
 ARGS = None
@@ -199,26 +204,10 @@ class XDisplay:
     def __init__(self):
         if shutil.which("Xvfb") is None:
             raise Skip("no Xvfb")
-        read_end, write_end = os.pipe()
-        self.server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp", "-screen", "0",
-             "640x480x24"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + 20
-        while time.monotonic() < deadline and not number.endswith(b"\n"):
-            ready, _, _ = select.select([read_end], [], [], 0.5)
-            if ready:
-                chunk = os.read(read_end, 16)
-                if not chunk:
-                    break
-                number += chunk
-        os.close(read_end)
-        if not number.strip():
-            self.server.kill()
-            raise Failure("Xvfb did not start")
-        self.display = ":" + number.decode().strip()
+        try:
+            self.server, self.display = start_x_server(xvfb_argv("640x480x24"), seconds=20)
+        except XServerError as error:
+            raise Failure(f"Xvfb {error}") from None
         self.windows = []
 
     def env(self, env):

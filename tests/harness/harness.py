@@ -1,14 +1,19 @@
 """What the scripts that drive the built programs share: reading the PNG files
-the program writes, and preparing the environment of the fake program.
+the program writes, preparing the environment of the fake program, and
+starting a private X server.
 
-Imported by tests/cli/run_transcripts.py, tests/automation/mcp/run_sessions.py
-and tests/win/wine_desktop.py, each of which puts this folder on sys.path.
+Imported by tests/cli/run_transcripts.py, tests/automation/mcp/run_sessions.py,
+tests/win/wine_desktop.py, tests/faults/run_faults.py and the Python
+benchmarks, each of which puts this folder on sys.path.
 """
 
 import argparse
 import json
 import os
+import select
 import shlex
+import subprocess
+import time
 import zlib
 
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
@@ -95,3 +100,57 @@ def runner_arguments():
     parser.add_argument("files", nargs="+")
     options = parser.parse_args()
     return os.path.abspath(options.binary), shlex.split(options.wrapper), options.files
+
+
+class XServerError(RuntimeError):
+    """An X server that printed no display number; `status` is its exit status,
+    None when it was still running (and has been killed)."""
+
+    def __init__(self, status):
+        super().__init__(f"did not start (status {status})")
+        self.status = status
+
+
+def xvfb_argv(screen):
+    """Xvfb on a display of its own; -noreset keeps RandR monitors made by the
+    tests when the last client leaves."""
+    return ["Xvfb", "-displayfd", "{fd}", "-noreset", "-nolisten", "tcp", "-screen", "0", screen]
+
+
+def start_x_server(argv, start=None, seconds=30):
+    """Starts the X server `argv`, in which "{fd}" stands for the descriptor that
+    -displayfd writes the display number to, and returns (process, ":N").
+    `start(argv, pass_fds)` starts it (by default quietly, output discarded).
+    Raises XServerError when no number comes within `seconds`."""
+    read_end, write_end = os.pipe()
+    argv = [a.replace("{fd}", str(write_end)) for a in argv]
+    try:
+        if start is None:
+            server = subprocess.Popen(argv, pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL)
+        else:
+            server = start(argv, pass_fds=(write_end,))
+    except BaseException:
+        os.close(read_end)
+        raise
+    finally:
+        os.close(write_end)
+    number = b""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline and not number.endswith(b"\n"):
+        ready, _, _ = select.select([read_end], [], [], 0.2)
+        if ready:
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        elif server.poll() is not None:
+            break
+    os.close(read_end)
+    if not number.strip():
+        status = server.poll()
+        if status is None:
+            server.kill()
+            server.wait()
+        raise XServerError(status)
+    return server, ":" + number.decode().strip()

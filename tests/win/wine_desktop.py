@@ -35,7 +35,7 @@ import time
 # The shared module is imported from the source tree, which is left as it was.
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
-from harness import png_rows  # noqa: E402
+from harness import XServerError, png_rows, start_x_server, xvfb_argv  # noqa: E402
 
 SKIP = 77
 TIMEOUT = 60
@@ -87,32 +87,15 @@ class Children:
 
 def read_display_number(children, argv, what):
     """Starts an X server that writes its display number to -displayfd."""
-    read_end, write_end = os.pipe()
-    argv = [a.replace("{fd}", str(write_end)) for a in argv]
-    server = children.start(argv, pass_fds=(write_end,))
-    os.close(write_end)
-    number = b""
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline and not number.endswith(b"\n"):
-        ready, _, _ = select.select([read_end], [], [], 0.2)
-        if ready:
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        elif server.poll() is not None:
-            break
-    os.close(read_end)
-    if not number.strip():
-        raise Skip(f"{what} did not start (status {server.poll()})")
-    return ":" + number.decode().strip()
+    try:
+        _, display = start_x_server(argv, start=children.start)
+    except XServerError as error:
+        raise Skip(f"{what} did not start (status {error.status})") from None
+    return display
 
 
 def start_xvfb(children, screen):
-    return read_display_number(
-        children,
-        ["Xvfb", "-displayfd", "{fd}", "-noreset", "-nolisten", "tcp", "-screen", "0", screen],
-        "Xvfb")
+    return read_display_number(children, xvfb_argv(screen), "Xvfb")
 
 
 # The two monitors as X arranges them: the primary at the right, a smaller one
