@@ -279,18 +279,6 @@ bool RootCopier::ensure_segment(std::size_t bytes) {
     return true;
 }
 
-Result<XPixels> RootCopier::copy(std::int32_t x, std::int32_t y, std::uint32_t width,
-                                 std::uint32_t height) {
-    XPixels out{width, height, {}};
-    Status read = this->read(x, y, width, height, [&](const std::uint8_t* bgrx) {
-        out.bgrx.assign(bgrx, bgrx + std::size_t{width} * height * 4);
-    });
-    if (!read) {
-        return std::unexpected(std::move(read.error()));
-    }
-    return out;
-}
-
 Status RootCopier::read(std::int32_t x, std::int32_t y, std::uint32_t width, std::uint32_t height,
                         const std::function<void(const std::uint8_t*)>& use) {
     const std::size_t bytes = std::size_t{width} * height * 4;

@@ -40,11 +40,9 @@ class RootCopier {
     RootCopier& operator=(const RootCopier&) = delete;
     ~RootCopier();
 
-    // The rectangle (root coordinates), which must lie on the screen.
-    [[nodiscard]] Result<XPixels> copy(std::int32_t x, std::int32_t y, std::uint32_t width,
-                                       std::uint32_t height);
-    // The same without a copy of its own: `use` gets the pixels (width x height,
-    // the XPixels layout) where the server put them, valid only during the call.
+    // The rectangle (root coordinates), which must lie on the screen, without a
+    // copy of its own: `use` gets the pixels (width x height, the XPixels layout)
+    // where the server put them, valid only during the call.
     [[nodiscard]] Status read(std::int32_t x, std::int32_t y, std::uint32_t width,
                               std::uint32_t height,
                               const std::function<void(const std::uint8_t*)>& use);

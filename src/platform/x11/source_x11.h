@@ -13,8 +13,9 @@ namespace vantle::x11 {
 // copies when the server reports a change (DAMAGE), at most 60 times a second
 // and no more often than the frame loop takes pictures (timed to land just
 // before its next tick), and after every picture taken when the pointer is
-// drawn in, since pointer motion reports none. A window source ends when the window is destroyed; a
-// window that changes size delivers pictures of its new size.
+// drawn in, since pointer motion reports none. A window source ends when the
+// window is destroyed; a window that changes size delivers pictures of its new
+// size.
 [[nodiscard]] Result<std::unique_ptr<FrameSource>> start_x11_source(const RecordTarget& target,
                                                                     bool cursor);
 
