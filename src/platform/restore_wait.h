@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "support/cli_error.h"
 
@@ -26,5 +27,13 @@ inline constexpr std::chrono::milliseconds kRestorePoll{25};
 [[nodiscard]] CliStatus wait_until_restored(const std::string& title,
                                             const std::function<bool()>& minimized,
                                             const RestoreClock& clock = system_restore_clock());
+
+// How long a window that was not wholly on the screen is given to draw the
+// parts that were not, once its picture is kept off-screen for a capture or a
+// recording. Inside the recordings' three seconds for a first frame.
+inline constexpr std::chrono::milliseconds kDrawLimit{1000};
+
+// The failure when that time passes with parts of the window still undrawn.
+[[nodiscard]] std::string not_drawn_message(std::string_view title);
 
 }  // namespace vantle

@@ -213,6 +213,10 @@ std::string utf8_from_wide(std::wstring_view wide) {
     }
 }
 
+std::string double_quoted(std::string_view text) {
+    return "\"" + escape_control_characters(text) + "\"";
+}
+
 std::string escape_control_characters(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -31,6 +31,10 @@ inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 // bytes, ill-formed ones included, stay as they are.
 [[nodiscard]] std::string escape_control_characters(std::string_view text);
 
+// A window title (or any text a message names) in double quotes, escaped as
+// `escape_control_characters` does, so the message stays one line.
+[[nodiscard]] std::string double_quoted(std::string_view text);
+
 // Appends the UTF-8 form of `code_point` (which must be a scalar value).
 void append_utf8(std::string& out, char32_t code_point);
 

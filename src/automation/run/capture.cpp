@@ -5,6 +5,7 @@
 #include "support/files.h"
 #include "support/paths.h"
 #include "support/png.h"
+#include "support/utf.h"
 
 namespace vantle {
 
@@ -13,7 +14,8 @@ namespace {
 CliResult<RgbaImage> capture_window(Platform& platform, const WindowInfo& window,
                                     const CaptureRequest& request, const Sleeper& sleep) {
     if (!platform.window_exists(window)) {
-        return std::unexpected(CliError::refused("the window \"" + window.title + "\" has closed"));
+        return std::unexpected(
+            CliError::refused("the window " + double_quoted(window.title) + " has closed"));
     }
     if (window.minimized) {
         if (auto restored = platform.restore_window(window); !restored) {

@@ -37,9 +37,9 @@ std::string region_text(const Region& region) {
 }
 
 std::string window_description(const WindowTarget& target) {
-    std::string text = "\"" + target.title + "\"";
+    std::string text = double_quoted(target.title);
     if (target.process) {
-        text += " in " + *target.process;
+        text += " in " + escape_control_characters(*target.process);
     }
     return text;
 }
@@ -50,7 +50,7 @@ std::string match_list(const std::vector<const WindowInfo*>& matches) {
         if (!list.empty()) {
             list += ", ";
         }
-        list += window->process.value_or("?");
+        list += escape_control_characters(window->process.value_or("?"));
         list += " pid ";
         list += window->pid ? std::to_string(*window->pid) : "?";
     }
