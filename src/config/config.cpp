@@ -604,21 +604,35 @@ class ConfigParser {
     std::size_t pos_ = 0;
 };
 
-std::optional<std::string> read_file(const std::filesystem::path& path) {
+// What reading the file gave: nothing (no file, no access: the defaults without
+// a word), its bytes, or the news that it is too large to be settings.
+struct FileRead {
+    std::optional<std::string> bytes;
+    bool too_large = false;
+};
+
+FileRead read_file(const std::filesystem::path& path) {
     std::error_code error;
     // A folder opens as a stream on some systems and then reads as empty.
     if (!std::filesystem::is_regular_file(path, error)) {
-        return std::nullopt;
+        return {};
     }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        return std::nullopt;
+        return {};
     }
-    std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    // The file is read for every request; a huge one must cost no more than a
+    // bounded read, whatever its size claims or becomes while it is read.
+    std::string bytes(kMaxSettingsBytes + 1, '\0');
+    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (file.bad()) {
-        return std::nullopt;
+        return {};
     }
-    return bytes;
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
+    if (bytes.size() > kMaxSettingsBytes) {
+        return {std::nullopt, true};
+    }
+    return {std::move(bytes), false};
 }
 
 }  // namespace
@@ -637,11 +651,17 @@ std::filesystem::path settings_path() {
 }
 
 Config load_settings_from(const std::filesystem::path& path) {
-    const std::optional<std::string> bytes = read_file(path);
-    if (!bytes) {
+    const FileRead read = read_file(path);
+    if (read.too_large) {
+        log_warn(kLogTarget, "config.json unreadable (the file is larger than " +
+                                 std::to_string(kMaxSettingsBytes) +
+                                 " bytes); falling back to defaults");
         return default_config();
     }
-    auto parsed = parse_config(*bytes);
+    if (!read.bytes) {
+        return default_config();
+    }
+    auto parsed = parse_config(*read.bytes);
     if (!parsed) {
         log_warn(kLogTarget,
                  "config.json unreadable (" + parsed.error() + "); falling back to defaults");

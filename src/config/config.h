@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -34,6 +35,10 @@ using SettingsProvider = std::function<Config()>;
 
 [[nodiscard]] Config default_config();
 
+// The largest settings file that is parsed. The real one is a few hundred
+// bytes; anything past this bound is not settings and is not read further.
+inline constexpr std::size_t kMaxSettingsBytes = std::size_t{1} << 20;
+
 // Reads config.json text strictly: one JSON value with JSON white space around
 // it, an object of the known keys (unknown ones skipped, none twice) or an
 // array read by position. The error text names the first problem and where it
@@ -45,8 +50,9 @@ using SettingsProvider = std::function<Config()>;
 [[nodiscard]] std::filesystem::path settings_path();
 
 // The settings at `path`. A file that cannot be read gives the defaults
-// silently; one that cannot be parsed gives them after one warning through the
-// process logger. Never fails.
+// silently; one that cannot be parsed, or that is larger than
+// kMaxSettingsBytes, gives them after one warning through the process logger.
+// Never fails.
 [[nodiscard]] Config load_settings_from(const std::filesystem::path& path);
 
 // load_settings_from(settings_path()).

@@ -183,5 +183,26 @@ TEST_F(LoadSettings, ABadFieldThisProgramIgnoresStillDiscardsTheWholeFile) {
               "line 1 column 49); falling back to defaults\n");
 }
 
+// The file is read for every request, so its size is bounded before any of it
+// is parsed: a file at the bound still counts, one byte more is refused with
+// the warning, and a huge (sparse) one is refused after a bounded read.
+TEST_F(LoadSettings, AFileLargerThanTheBoundIsNotParsed) {
+    const std::string settings = R"({"automation_allow_desktop":true})";
+    const std::string padded = settings + std::string(kMaxSettingsBytes - settings.size(), ' ');
+    EXPECT_TRUE(load_settings_from(write(padded)).automation_allow_desktop);
+    EXPECT_EQ(log_.text(), "");
+
+    const std::string warning =
+        "vantle: WARN: config.json unreadable (the file is larger than 1048576 bytes); falling "
+        "back to defaults\n";
+    EXPECT_EQ(load_settings_from(write(padded + " ")), default_config());
+    EXPECT_EQ(log_.text(), warning);
+
+    const std::filesystem::path huge = write(settings);
+    std::filesystem::resize_file(huge, std::uintmax_t{256} << 20);
+    EXPECT_EQ(load_settings_from(huge), default_config());
+    EXPECT_EQ(log_.text(), warning + warning);
+}
+
 }  // namespace
 }  // namespace vantle

@@ -63,7 +63,17 @@ std::expected<nlohmann::json, std::string> parse_message(std::string_view text) 
             return true;
         };
     try {
-        return nlohmann::json::parse(text, limit);
+        nlohmann::json value = nlohmann::json::parse(text, limit);
+        // The parser takes a NUL byte outside a string for the end of the text and
+        // would let whatever follows it pass unseen; a NUL inside a string or before
+        // the value is already its own error, so one found here trails the value.
+        if (const auto nul = text.find('\0'); nul != std::string_view::npos) {
+            return std::unexpected(
+                "syntax error while parsing value - unexpected NUL byte; expected end of "
+                "input at line 1, column " +
+                std::to_string(nul + 1));
+        }
+        return value;
     } catch (const nlohmann::json::parse_error& error) {
         return std::unexpected(describe(error));
     } catch (const TooDeep&) {

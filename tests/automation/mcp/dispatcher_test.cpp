@@ -115,6 +115,11 @@ TEST(Dispatcher, ParseErrorsCarryANullIdAndTheParserText) {
         R"({"id":1} x)",
         std::string(129, '[') + std::string(129, ']'),
         R"({"a":"\ud800"})",
+        // A NUL byte anywhere: after the value, after white space, before it, in a string.
+        std::string("{\"id\":2,\"method\":\"ping\"}\0{\"id\":3,\"method\":\"ping\"}", 49),
+        std::string("{\"id\":2,\"method\":\"ping\"}  \0", 27),
+        std::string("\0{\"id\":2,\"method\":\"ping\"}", 25),
+        std::string("{\"id\":2,\"method\":\"pi\0ng\"}", 25),
     };
     McpServer server = make_server();
     for (const std::string& line : lines) {

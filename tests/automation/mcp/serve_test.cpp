@@ -77,6 +77,16 @@ TEST(Serve, AParseErrorDoesNotEndTheConnection) {
                   kPong1);
 }
 
+TEST(Serve, TextAfterANulByteIsNotIgnored) {
+    EXPECT_EQ(
+        serve({std::string("{\"id\":2,\"method\":\"ping\"}\0{\"id\":3,\"method\":\"ping\"}\n", 50) +
+               "{\"id\":1,\"method\":\"ping\"}\n"}),
+        "{\"error\":{\"code\":-32700,\"message\":\"parse error: syntax error while parsing "
+        "value - unexpected NUL byte; expected end of input at line 1, column "
+        "25\"},\"id\":null,\"jsonrpc\":\"2.0\"}\n" +
+            kPong1);
+}
+
 TEST(Serve, InvalidUtf8EndsTheConnection) {
     EXPECT_EQ(serve({"{\"id\":1,\"method\":\"ping\"}\n\"\xFF\"\n{\"id\":2,\"method\":\"ping\"}\n"}),
               kPong1);
