@@ -9,13 +9,17 @@
 //
 // The first byte chooses the run: bits 0-2 the read size (0: all at once),
 // bit 3 whether automation may capture the desktop, bit 4 a line cap of
-// 64 to 319 bytes (byte 1) instead of the real 4 MiB, so overlong lines occur.
+// 64 to 319 bytes (byte 1) instead of the real 4 MiB, so overlong lines occur,
+// and a reply bound of 256 to 1276 bytes instead of the real 1,000,000, so the
+// small pictures' previews shrink; a single reply line past its bound must carry
+// only a preview one pixel long (what is left when the texts take the room).
 //
 // The tools write files, so the fuzzer works in a folder of its own and
 // refuses inputs whose "out" names anything but a plain file name there.
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -150,6 +154,58 @@ void check_reply(const json& reply, std::string_view line) {
     }
 }
 
+// The longer side of the PNG in an image item's base64 data (its header only).
+std::uint32_t preview_longer_side(const std::string& base64) {
+    constexpr std::string_view kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string bytes;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (std::size_t i = 0; i < base64.size() && bytes.size() < 24; ++i) {
+        bits = bits << 6 | static_cast<std::uint32_t>(kAlphabet.find(base64[i]) & 63);
+        if ((count += 6) >= 8) {
+            count -= 8;
+            bytes.push_back(static_cast<char>((bits >> count) & 0xFF));
+        }
+    }
+    if (bytes.size() < 24) {
+        return 0;
+    }
+    const auto word = [&](std::size_t at) {
+        std::uint32_t value = 0;
+        for (std::size_t k = at; k < at + 4; ++k) {
+            value = value << 8 | static_cast<std::uint8_t>(bytes[k]);
+        }
+        return value;
+    };
+    return std::max(word(16), word(20));
+}
+
+void check_bound(const json& reply, std::string_view line, std::size_t bound) {
+    if (line.size() + 1 <= bound) {
+        return;
+    }
+    const auto check_one = [&](const json& one) {
+        const json* content =
+            one.contains("result") && one["result"].is_object() && one["result"].contains("content")
+                ? &one["result"]["content"]
+                : nullptr;
+        if (content == nullptr || !content->is_array()) {
+            return;
+        }
+        for (const json& item : *content) {
+            if (item.value("type", "") == "image" &&
+                preview_longer_side(item.value("data", "")) != 1) {
+                fail("a reply past its bound carries a preview that could shrink", line);
+            }
+        }
+    };
+    // A batch's capture cannot know what the replies after it will take.
+    if (!reply.is_array()) {
+        check_one(reply);
+    }
+}
+
 void empty_folder() {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(g_folder, error)) {
@@ -183,6 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t piece = mode & 7;
     const bool allow_desktop = (mode & 8) != 0;
     const std::size_t cap = (mode & 16) != 0 ? 64 + std::size_t{data[1]} : kMaxLineBytes;
+    const std::size_t bound = (mode & 16) != 0 ? 256 + 4 * std::size_t{data[1]} : kMaxReplyBytes;
     const std::string_view bytes(reinterpret_cast<const char*>(data) + 2, size - 2);
 
     const Framed framed = frame(bytes, piece, cap);
@@ -219,6 +276,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         server.sleep = [](std::uint64_t) {};
         server.make_frame_clock = [] { return std::make_unique<testing::FakeFrameClock>(); };
         server.max_line_bytes = cap;
+        server.max_reply_bytes = bound;
         PieceReader input(bytes, piece);
         if (server.serve(input, output) != 0) {
             fail("serve did not return 0", bytes);
@@ -245,6 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (reply.is_discarded() || reply.dump() != line) {
             fail("a reply that is not one compact JSON line", line);
         }
+        check_bound(reply, line, bound);
         if (reply.is_array()) {
             if (reply.empty()) {
                 fail("an empty batch reply", line);

@@ -60,6 +60,38 @@ void check_size(std::uint32_t width, std::uint32_t height) {
     }
 }
 
+void check_bounded(const vantle::RgbaImage& picture, const vantle::mcp::Preview& unbounded,
+                   std::size_t room) {
+    const std::uint32_t w = picture.width;
+    const std::uint32_t h = picture.height;
+    const auto bounded =
+        vantle::mcp::make_preview(picture, [room](vantle::mcp::PreviewSize) { return room; });
+    if (!bounded) {
+        fail("make_preview failed under a bound", w, h, bounded.error().render());
+    }
+    if (unbounded.png.size() <= room) {
+        if (bounded->png != unbounded.png) {
+            fail("a preview within its bound changed", w, h);
+        }
+        return;
+    }
+    const std::uint32_t longer = std::max(bounded->width, bounded->height);
+    if (bounded->png.size() > room && longer != 1) {
+        fail("a bounded preview passes its bound", w, h, std::to_string(room));
+    }
+    if (longer >= std::max(unbounded.width, unbounded.height) ||
+        vantle::mcp::preview_size(w, h, longer) !=
+            vantle::mcp::PreviewSize{bounded->width, bounded->height}) {
+        fail("a bounded preview is not of the rule's size for its longer side", w, h,
+             std::to_string(bounded->width) + "x" + std::to_string(bounded->height));
+    }
+    std::string why;
+    const auto decoded = vantle::fuzzing::read_png(bounded->png, why);
+    if (!decoded || decoded->width != bounded->width || decoded->height != bounded->height) {
+        fail("a bounded preview's PNG does not read back at its size", w, h, why);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -114,6 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (decoded->width != preview->width || decoded->height != preview->height) {
         fail("the preview's PNG states another size", w, h);
     }
+    check_bounded(picture, *preview, (width ^ height) % (preview->png.size() + 64));
     if (preview->width == w && preview->height == h) {
         if (decoded->rgba != picture.pixels) {
             fail("an unscaled preview changed pixels", w, h);

@@ -4,7 +4,8 @@
 // prints the window's id once the window is painted (or, when started iconic,
 // once the window manager has iconified it), so a test knows when it is there.
 // For benchmarks and the demonstration it can be the desktop (--desktop), paint
-// a desktop-like picture instead of one colour (--pattern) and show a running
+// a desktop-like picture instead of one colour (--pattern) or noise that no PNG
+// can compress (--noise), and show a running
 // clock (--clock X,Y): the milliseconds since it started as 20 blocks, most
 // significant bit first, white for 1, each 24x24, repainted every 5 ms in one
 // request so that no copy sees half a value.
@@ -37,6 +38,7 @@ struct Options {
     bool override_redirect = false;
     bool desktop = false;
     bool pattern = false;
+    bool noise = false;
     bool clock = false;
     std::int16_t clock_x = 0;
     std::int16_t clock_y = 0;
@@ -91,6 +93,19 @@ std::vector<std::uint32_t> desktop_pattern(int width, int height) {
                 x += 7;
             }
         }
+    }
+    return p;
+}
+
+// Every pixel drawn afresh from a fixed sequence: the worst case for a PNG.
+std::vector<std::uint32_t> noise_pattern(int width, int height) {
+    std::vector<std::uint32_t> p(offset(0, height, width));
+    std::uint32_t seed = 2463534242u;
+    for (std::uint32_t& pixel : p) {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        pixel = seed & 0xFFFFFFu;
     }
     return p;
 }
@@ -153,6 +168,9 @@ int main(int argc, char** argv) {
             o.desktop = true;
         } else if (a == "--pattern") {
             o.pattern = true;
+        } else if (a == "--noise") {
+            o.pattern = true;
+            o.noise = true;
         } else if (a == "--clock") {
             const std::string v = next();
             o.clock = true;
@@ -261,7 +279,8 @@ int main(int argc, char** argv) {
                         if (pattern_width != g->width || pattern_height != g->height) {
                             pattern_width = g->width;
                             pattern_height = g->height;
-                            pattern = desktop_pattern(g->width, g->height);
+                            pattern = o.noise ? noise_pattern(g->width, g->height)
+                                              : desktop_pattern(g->width, g->height);
                         }
                         put_pixels(c, window, gc, screen->root_depth, pattern, g->width, g->height,
                                    0, 0);

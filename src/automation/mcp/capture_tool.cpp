@@ -10,7 +10,7 @@
 
 namespace vantle::mcp {
 
-nlohmann::json capture(McpServer& server, const nlohmann::json& arguments) {
+nlohmann::json capture(McpServer& server, const nlohmann::json& arguments, std::size_t room) {
     auto target = parse_target_arguments(arguments, server.settings_provider());
     if (!target) {
         return tool_error(std::move(target.error()));
@@ -33,13 +33,30 @@ nlohmann::json capture(McpServer& server, const nlohmann::json& arguments) {
     if (!outcome) {
         return tool_error(std::move(outcome.error().message));
     }
-    auto preview = make_preview(outcome->image);
+    const std::string path_text = path_to_utf8(outcome->path);
+    const std::string result_text = json_text(capture_result_json(*outcome));
+    // Everything in the result but the summary and the picture, as written.
+    const std::size_t fixed = json_text(tool_success(nlohmann::json::array(
+                                            {text_item(result_text), text_item(""), png_item("")})))
+                                  .size();
+    const PngRoom png_room = [&](PreviewSize size) -> std::size_t {
+        const Preview sized{size.width, size.height, {}};
+        // The summary's text as written: quotes, plus escapes the path may need.
+        const std::size_t summary =
+            json_text(preview_summary(sized, outcome->image, path_text)).size() - 2;
+        if (room < fixed + summary) {
+            return 0;
+        }
+        // Base64 takes four characters for every three bytes, the last group padded.
+        return (room - fixed - summary) / 4 * 3;
+    };
+    auto preview = make_preview(outcome->image, png_room);
     if (!preview) {
         return tool_error("captured, but the preview failed: " + preview.error().render());
     }
     return tool_success(nlohmann::json::array({
-        text_item(json_text(capture_result_json(*outcome))),
-        text_item(preview_summary(*preview, outcome->image, path_to_utf8(outcome->path))),
+        text_item(result_text),
+        text_item(preview_summary(*preview, outcome->image, path_text)),
         png_item(base64_encode(preview->png)),
     }));
 }

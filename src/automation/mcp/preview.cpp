@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
+#include "capture/resample.h"
 #include "support/png.h"
 
 namespace vantle::mcp {
@@ -16,124 +18,60 @@ std::uint32_t scaled_side(std::uint32_t side, double factor) {
     return std::max<std::uint32_t>(1, static_cast<std::uint32_t>(value));
 }
 
-// The weights of a triangle filter from `source` samples onto `target` samples,
-// one row of contributions per target sample. Shrinking widens the filter so
-// that every source sample contributes.
-struct Contribution {
-    std::size_t first = 0;
-    std::vector<float> weights;
-};
-
-std::vector<Contribution> triangle_weights(std::uint32_t source, std::uint32_t target) {
-    const double ratio = static_cast<double>(source) / static_cast<double>(target);
-    const double scale = std::max(ratio, 1.0);
-    const double support = scale;  // the triangle's radius is 1 before widening
-    std::vector<Contribution> result(target);
-    for (std::uint32_t out = 0; out < target; ++out) {
-        const double center = (static_cast<double>(out) + 0.5) * ratio;
-        const auto left = static_cast<std::int64_t>(std::floor(center - support));
-        const auto right = static_cast<std::int64_t>(std::ceil(center + support));
-        const std::int64_t first = std::clamp<std::int64_t>(left, 0, source - 1);
-        const std::int64_t last = std::clamp<std::int64_t>(right, first + 1, source);
-        Contribution& c = result[out];
-        c.first = static_cast<std::size_t>(first);
-        double sum = 0;
-        std::vector<double> raw;
-        for (std::int64_t i = first; i < last; ++i) {
-            const double distance = std::abs((static_cast<double>(i) + 0.5 - center) / scale);
-            const double weight = std::max(0.0, 1.0 - distance);
-            raw.push_back(weight);
-            sum += weight;
-        }
-        if (sum <= 0) {
-            // The centre falls between samples that the filter does not reach; take the nearest.
-            std::fill(raw.begin(), raw.end(), 0.0);
-            const auto nearest =
-                std::clamp<std::int64_t>(static_cast<std::int64_t>(center), first, last - 1);
-            raw[static_cast<std::size_t>(nearest - first)] = 1.0;
-            sum = 1.0;
-        }
-        c.weights.reserve(raw.size());
-        for (double weight : raw) {
-            c.weights.push_back(static_cast<float>(weight / sum));
-        }
-    }
-    return result;
-}
-
-std::uint8_t to_byte(float value) {
-    return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
-}
-
 }  // namespace
 
-PreviewSize preview_size(std::uint32_t width, std::uint32_t height) {
+PreviewSize preview_size(std::uint32_t width, std::uint32_t height, std::uint32_t limit) {
     const std::uint32_t longer = std::max(width, height);
-    if (longer <= kPreviewLimit) {
+    if (longer <= limit) {
         return {width, height};
     }
     // The quotient first, then the product: width * 1568 / longer can round
     // differently at exact halves.
-    const double factor = static_cast<double>(kPreviewLimit) / static_cast<double>(longer);
+    const double factor = static_cast<double>(limit) / static_cast<double>(longer);
     return {scaled_side(width, factor), scaled_side(height, factor)};
 }
 
-RgbaImage resize_triangle(const RgbaImage& picture, std::uint32_t width, std::uint32_t height) {
-    RgbaImage out{width, height, {}};
-    if (width == 0 || height == 0 || picture.width == 0 || picture.height == 0) {
-        out.pixels.assign(static_cast<std::size_t>(width) * height * 4, 0);
-        return out;
+namespace {
+
+Result<std::vector<std::uint8_t>> encode_at(const RgbaImage& picture, PreviewSize size) {
+    if (size.width == picture.width && size.height == picture.height) {
+        return encode_png(picture.width, picture.height, picture.pixels);
     }
-    // Vertical pass into floats, then horizontal pass into bytes.
-    const auto rows = triangle_weights(picture.height, height);
-    const std::size_t source_stride = static_cast<std::size_t>(picture.width) * 4;
-    std::vector<float> middle(source_stride * height);
-    for (std::uint32_t y = 0; y < height; ++y) {
-        float* target = &middle[y * source_stride];
-        const Contribution& c = rows[y];
-        for (std::size_t k = 0; k < c.weights.size(); ++k) {
-            const std::uint8_t* source = &picture.pixels[(c.first + k) * source_stride];
-            const float weight = c.weights[k];
-            for (std::size_t i = 0; i < source_stride; ++i) {
-                target[i] += weight * static_cast<float>(source[i]);
-            }
-        }
-    }
-    const auto columns = triangle_weights(picture.width, width);
-    out.pixels.resize(static_cast<std::size_t>(width) * height * 4);
-    for (std::uint32_t y = 0; y < height; ++y) {
-        const float* source = &middle[y * source_stride];
-        std::uint8_t* target = &out.pixels[static_cast<std::size_t>(y) * width * 4];
-        for (std::uint32_t x = 0; x < width; ++x) {
-            const Contribution& c = columns[x];
-            float sum[4] = {0, 0, 0, 0};
-            for (std::size_t k = 0; k < c.weights.size(); ++k) {
-                const float* pixel = &source[(c.first + k) * 4];
-                for (int channel = 0; channel < 4; ++channel) {
-                    sum[channel] += c.weights[k] * pixel[channel];
-                }
-            }
-            for (int channel = 0; channel < 4; ++channel) {
-                target[x * 4 + static_cast<std::uint32_t>(channel)] = to_byte(sum[channel]);
-            }
-        }
-    }
-    return out;
+    const RgbaImage scaled = resize_triangle(picture, size.width, size.height);
+    return encode_png(scaled.width, scaled.height, scaled.pixels);
 }
 
-Result<Preview> make_preview(const RgbaImage& picture) {
-    const PreviewSize size = preview_size(picture.width, picture.height);
-    Result<std::vector<std::uint8_t>> png;
-    if (size.width == picture.width && size.height == picture.height) {
-        png = encode_png(picture.width, picture.height, picture.pixels);
-    } else {
-        const RgbaImage scaled = resize_triangle(picture, size.width, size.height);
-        png = encode_png(scaled.width, scaled.height, scaled.pixels);
+// The longer side of the next, smaller attempt. A copy of the same picture at
+// fewer pixels takes about as many bytes per pixel as the last one did (a
+// little more, as detail packs closer together), so aim somewhat under the
+// room; and always shrink by a few per cent, so the attempts are few even
+// where the PNG's fixed overhead makes the estimate useless.
+std::uint32_t next_limit(PreviewSize size, std::size_t png_bytes, std::size_t room) {
+    const double pixels = static_cast<double>(size.width) * static_cast<double>(size.height);
+    const double per_pixel = static_cast<double>(png_bytes) / pixels;
+    const double wanted_pixels = 0.9 * static_cast<double>(room) / per_pixel;
+    const double shrink = std::min(std::sqrt(wanted_pixels / pixels), 0.95);
+    const std::uint32_t longer = std::max(size.width, size.height);
+    return std::clamp<std::uint32_t>(
+        static_cast<std::uint32_t>(std::floor(static_cast<double>(longer) * shrink)), 1,
+        longer - 1);
+}
+
+}  // namespace
+
+Result<Preview> make_preview(const RgbaImage& picture, const PngRoom& room) {
+    PreviewSize size = preview_size(picture.width, picture.height);
+    for (;;) {
+        auto png = encode_at(picture, size);
+        if (!png) {
+            return std::unexpected(std::move(png.error()));
+        }
+        const std::size_t allowed = room ? room(size) : SIZE_MAX;
+        if (png->size() <= allowed || std::max(size.width, size.height) <= 1) {
+            return Preview{size.width, size.height, std::move(*png)};
+        }
+        size = preview_size(picture.width, picture.height, next_limit(size, png->size(), allowed));
     }
-    if (!png) {
-        return std::unexpected(std::move(png.error()));
-    }
-    return Preview{size.width, size.height, std::move(*png)};
 }
 
 std::string preview_summary(const Preview& preview, const RgbaImage& picture,

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,17 +27,22 @@ struct Preview {
     std::vector<std::uint8_t> png;  // a whole PNG file
 };
 
-// The picture's own size when its longer side is at most kPreviewLimit, else
-// the size that makes the longer side kPreviewLimit and keeps the aspect ratio
-// to the nearest pixel, never below 1.
-[[nodiscard]] PreviewSize preview_size(std::uint32_t width, std::uint32_t height);
+// The picture's own size when its longer side is at most `limit`, else the
+// size that makes the longer side `limit` and keeps the aspect ratio to the
+// nearest pixel, never below 1.
+[[nodiscard]] PreviewSize preview_size(std::uint32_t width, std::uint32_t height,
+                                       std::uint32_t limit = kPreviewLimit);
 
-// `picture` resampled with a triangle (linear) filter to `width` x `height`.
-[[nodiscard]] RgbaImage resize_triangle(const RgbaImage& picture, std::uint32_t width,
-                                        std::uint32_t height);
+// The most PNG bytes a preview of a given size may take, so that the reply
+// that carries it stays within its bound.
+using PngRoom = std::function<std::size_t(PreviewSize)>;
 
-// The bounded copy of a captured picture that goes back inline, as PNG.
-[[nodiscard]] Result<Preview> make_preview(const RgbaImage& picture);
+// The bounded copy of a captured picture that goes back inline, as PNG: the
+// picture at preview_size, or, when that PNG takes more than `room` allows,
+// the picture scaled further (same filter, same rounding) until it fits, each
+// next size chosen from the bytes per pixel of the last attempt. A picture
+// whose 1-pixel copy does not fit either gets that copy. No room: no bound.
+[[nodiscard]] Result<Preview> make_preview(const RgbaImage& picture, const PngRoom& room = {});
 
 // "Preview scaled to WxH; the WxH file at <path> keeps every pixel." or, when
 // unscaled, "WxH capture written to <path>".

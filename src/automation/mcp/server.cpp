@@ -4,6 +4,7 @@
 #include "automation/mcp/protocol.h"
 #include "automation/mcp/tools.h"
 #include "automation/mcp/transport.h"
+#include "support/json_line.h"
 
 namespace vantle {
 
@@ -53,12 +54,18 @@ std::optional<json> McpServer::handle_line(std::string_view line) {
     if (!message->is_array()) {
         return handle_message(*message);
     }
+    // The replies of a batch share one line: each gets what those before it left.
     json replies = json::array();
+    std::size_t used = std::string_view("[]\n").size();
     for (const json& element : *message) {
         if (element.is_array()) {
             continue;
         }
-        if (auto reply = handle_message(element)) {
+        const std::size_t separator = replies.empty() ? 0 : 1;
+        const std::size_t room =
+            max_reply_bytes > used + separator ? max_reply_bytes - used - separator : 0;
+        if (auto reply = handle_message(element, room)) {
+            used += separator + json_text(*reply).size();
             replies.push_back(std::move(*reply));
         }
     }
@@ -69,6 +76,10 @@ std::optional<json> McpServer::handle_line(std::string_view line) {
 }
 
 std::optional<json> McpServer::handle_message(const json& message) {
+    return handle_message(message, max_reply_bytes > 0 ? max_reply_bytes - 1 : 0);
+}
+
+std::optional<json> McpServer::handle_message(const json& message, std::size_t room) {
     if (!message.is_object()) {
         return std::nullopt;
     }
@@ -96,12 +107,12 @@ std::optional<json> McpServer::handle_message(const json& message) {
         return success_response(*id, {{"tools", mcp::tool_catalogue(settings())}});
     }
     if (name == "tools/call") {
-        return call_tool(*id, params);
+        return call_tool(*id, params, room);
     }
     return error_response(*id, kMethodNotFound, "method not found: " + name);
 }
 
-json McpServer::call_tool(const json& id, const json& params) {
+json McpServer::call_tool(const json& id, const json& params, std::size_t room) {
     std::string name;
     json arguments = json::object();
     if (params.is_object()) {
@@ -116,7 +127,10 @@ json McpServer::call_tool(const json& id, const json& params) {
         return success_response(id, mcp::list_windows(*platform_, arguments));
     }
     if (name == "capture") {
-        return success_response(id, mcp::capture(*this, arguments));
+        // What the reply around the tool result takes: "null" stands in for the result.
+        const std::size_t around = json_text(success_response(id, nullptr)).size() - 4;
+        return success_response(id,
+                                mcp::capture(*this, arguments, room > around ? room - around : 0));
     }
     if (name == "record_start") {
         return success_response(id, mcp::record_start(*this, arguments));

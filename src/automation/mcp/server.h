@@ -57,8 +57,12 @@ class McpServer {
     // notifications and batches without replies.
     [[nodiscard]] std::optional<nlohmann::json> handle_line(std::string_view line);
 
-    // The reply to one JSON value that is not an array, or none.
+    // The reply to one JSON value that is not an array, or none. A capture's
+    // reply takes at most `room` bytes as written (no line feed); the first form
+    // gives it the whole line.
     [[nodiscard]] std::optional<nlohmann::json> handle_message(const nlohmann::json& message);
+    [[nodiscard]] std::optional<nlohmann::json> handle_message(const nlohmann::json& message,
+                                                               std::size_t room);
 
     [[nodiscard]] const PlatformPtr& platform() const { return platform_; }
     // Loads the settings afresh.
@@ -83,9 +87,13 @@ class McpServer {
     // The longest line `serve` takes (bytes before the line feed); longer ones
     // are thrown away unread and answered with a parse error.
     std::size_t max_line_bytes = kMaxLineBytes;
+    // The longest line a reply with a capture's preview may take, line feed
+    // included; tests put in small ones to reach the shrinking with small pictures.
+    std::size_t max_reply_bytes = kMaxReplyBytes;
 
   private:
-    [[nodiscard]] nlohmann::json call_tool(const nlohmann::json& id, const nlohmann::json& params);
+    [[nodiscard]] nlohmann::json call_tool(const nlohmann::json& id, const nlohmann::json& params,
+                                           std::size_t room);
 
     PlatformPtr platform_;
     SettingsProvider settings_;

@@ -11,6 +11,11 @@ namespace vantle {
 // more in one line (or never ends its line) must not make the server hold it.
 inline constexpr std::size_t kMaxLineBytes = std::size_t{4} << 20;
 
+// The longest reply line a capture makes, line feed included. Hosts refuse
+// larger tool results (some at 1 MB, some close the connection past 10 MB), and
+// a refused capture shows the model nothing; the preview shrinks to fit.
+inline constexpr std::size_t kMaxReplyBytes = 1'000'000;
+
 // The server's input as lines: one line feed ends a line, then one carriage
 // return and surrounding Unicode white space are dropped.
 class LineReader {

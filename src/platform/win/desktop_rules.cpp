@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "automation/mcp/preview.h"
+#include "capture/resample.h"
 #include "support/logger.h"
 #include "support/utf.h"
 
@@ -191,7 +191,7 @@ RgbaImage fit_monitor_picture(RgbaImage picture, const Region& first) {
                                  "," + std::to_string(first.y) + " returned a " +
                                  std::to_string(picture.width) + "x" +
                                  std::to_string(picture.height) + " buffer; resampling to fit");
-    return mcp::resize_triangle(picture, first.width, first.height);
+    return resize_triangle(picture, first.width, first.height);
 }
 
 std::optional<PointerSize> pointer_size(std::int32_t bitmap_width, std::int32_t bitmap_height,

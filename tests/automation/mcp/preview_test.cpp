@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "automation/mcp/preview.h"
+#include "capture/resample.h"
 
 namespace vantle::mcp {
 namespace {
