@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -140,6 +141,30 @@ TEST_F(MediaWin, TheWriterEitherRefusesWithTheSoftwareCauseAndNoFileOrWritesAnMp
     std::string head(8, '\0');
     file.read(head.data(), 8);
     EXPECT_EQ(head.substr(4), "ftyp");
+}
+
+// Windows N and KN editions, and Windows Server without its media feature, have
+// no Media Foundation. The windows preset runs this case a second time with
+// Wine's overrides taking mfplat.dll and mfreadwrite.dll away and
+// VANTLE_WITHOUT_MEDIA_FOUNDATION set; the rest of the program starts there,
+// and a recording's encoder says what is missing.
+TEST_F(MediaWin, WithoutMediaFoundationTheEncoderAsksForTheMediaFeaturePack) {
+    if (std::getenv("VANTLE_WITHOUT_MEDIA_FOUNDATION") == nullptr) {
+        GTEST_SKIP() << "Media Foundation is there in this run; the windows preset's "
+                        "media_win_tests_without_media_foundation takes it away";
+    }
+    const HMODULE platform = LoadLibraryExW(L"mfplat.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ASSERT_EQ(platform, nullptr) << "mfplat.dll is still there: the overrides did not apply";
+    for (int attempt = 0; attempt < 2; ++attempt) {  // the second from what was resolved once
+        const CliResult<std::unique_ptr<VideoEncoder>> encoder =
+            mf::open_encoder(folder_ / "clip.mp4.vantle-tmp", 640, 480, 30);
+        ASSERT_FALSE(encoder);
+        EXPECT_EQ(encoder.error(),
+                  CliError::failed("Media Foundation would not start (a Windows N edition needs "
+                                   "the Media Feature Pack): mfplat.dll: " +
+                                   os_error_text(ERROR_MOD_NOT_FOUND)));
+        EXPECT_TRUE(files().empty());
+    }
 }
 
 // The byte a texture holds at (x, y), channel c.

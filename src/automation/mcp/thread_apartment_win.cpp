@@ -1,16 +1,14 @@
-#include <windows.h>
-// After windows.h, which it needs.
-#include <roapi.h>
-
 #include "automation/mcp/thread_apartment.h"
+
+#include "platform/win/system_library.h"
 
 namespace vantle::mcp {
 
-ThreadApartment::ThreadApartment() : joined_(SUCCEEDED(RoInitialize(RO_INIT_MULTITHREADED))) {}
+ThreadApartment::ThreadApartment() : joined_(win::join_multithreaded_apartment()) {}
 
 ThreadApartment::~ThreadApartment() {
     if (joined_) {
-        RoUninitialize();
+        win::leave_multithreaded_apartment();
     }
 }
 

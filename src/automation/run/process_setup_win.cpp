@@ -1,8 +1,9 @@
 #include <windows.h>
-// After windows.h, which it needs.
-#include <roapi.h>
+
+#include <cstdint>
 
 #include "automation/run/process_setup.h"
+#include "platform/win/system_library.h"
 
 namespace vantle {
 
@@ -25,14 +26,38 @@ void open_console_output(DWORD which) {
     }
 }
 
+// Per-monitor awareness by the newest call the system has, so coordinates are
+// physical pixels wherever it allows: the awareness context (Windows 10 1703),
+// else shcore's per-monitor awareness (Windows 8.1), else system awareness
+// (Windows 7, physical on a single scale). Only the first call that exists is
+// made: it fails harmlessly when a manifest or an earlier call already chose
+// the awareness, and an older call must not then choose a lesser one.
+void declare_dpi_awareness() {
+    if (Result<HMODULE> user32 = win::load_system_library("user32.dll")) {
+        BOOL(WINAPI * set_context)(HANDLE) = nullptr;
+        if (win::resolve_function(*user32, "SetProcessDpiAwarenessContext", set_context)) {
+            // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2.
+            (void)set_context(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-4)));
+            return;
+        }
+    }
+    if (Result<HMODULE> shcore = win::load_system_library("shcore.dll")) {
+        HRESULT(WINAPI * set_awareness)(int) = nullptr;
+        if (win::resolve_function(*shcore, "SetProcessDpiAwareness", set_awareness)) {
+            constexpr int kPerMonitorDpiAware = 2;  // PROCESS_PER_MONITOR_DPI_AWARE
+            (void)set_awareness(kPerMonitorDpiAware);
+            return;
+        }
+    }
+    (void)SetProcessDPIAware();
+}
+
 }  // namespace
 
 void prepare_process() {
-    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2; fails harmlessly when a
-    // manifest or an earlier call already chose the awareness.
-    (void)SetProcessDpiAwarenessContext(reinterpret_cast<DPI_AWARENESS_CONTEXT>(-4));
+    declare_dpi_awareness();
     // The apartment stays joined until the process ends, so it is never left.
-    (void)RoInitialize(RO_INIT_MULTITHREADED);
+    (void)win::join_multithreaded_apartment();
 }
 
 bool attach_parent_console() {

@@ -120,6 +120,36 @@ struct IDirect3D11CaptureFramePoolStatics2 : public IInspectable {
                                                          IDirect3D11CaptureFramePool** pool) = 0;
 };
 
+// Windows.Foundation.IAsyncInfo; the status is an AsyncStatus.
+struct IAsyncInfo : public IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE get_Id(std::uint32_t* id) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Status(std::int32_t* status) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT* error) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Cancel() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Close() = 0;
+};
+
+// IAsyncOperation<AppCapabilityAccessStatus>. Only ever received from
+// RequestAccessAsync, so its parameterized identifier is never needed; the
+// completion handler is not used (the status is polled through IAsyncInfo).
+struct IAccessStatusOperation : public IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Completed(IUnknown** handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetResults(std::int32_t* status) = 0;
+};
+
+struct IGraphicsCaptureAccessStatics : public IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE RequestAccessAsync(std::int32_t kind,
+                                                         IAccessStatusOperation** operation) = 0;
+};
+
+// GraphicsCaptureAccessKind.Borderless, AppCapabilityAccessStatus.Allowed,
+// AsyncStatus.Started and AsyncStatus.Completed.
+inline constexpr std::int32_t kAccessKindBorderless = 0;
+inline constexpr std::int32_t kAccessStatusAllowed = 4;
+inline constexpr std::int32_t kAsyncStarted = 0;
+inline constexpr std::int32_t kAsyncCompleted = 1;
+
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
@@ -150,9 +180,13 @@ inline constexpr IID kIidGraphicsCaptureSessionStatics{
     0x2224A540, 0x5974, 0x49AA, {0xB2, 0x32, 0x08, 0x82, 0x53, 0x6F, 0x4C, 0xB5}};
 inline constexpr IID kIidFramePoolStatics2{
     0x589B103F, 0x6BBC, 0x5DF5, {0xA9, 0x91, 0x02, 0xE2, 0x8B, 0x3B, 0x66, 0xD5}};
+inline constexpr IID kIidAsyncInfo{0x00000036, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID kIidGraphicsCaptureAccessStatics{
+    0x743ED370, 0x06EC, 0x5040, {0xA5, 0x8A, 0x90, 0x1F, 0x0F, 0x75, 0x70, 0x95}};
 
 inline constexpr wchar_t kSessionClass[] = L"Windows.Graphics.Capture.GraphicsCaptureSession";
 inline constexpr wchar_t kItemClass[] = L"Windows.Graphics.Capture.GraphicsCaptureItem";
 inline constexpr wchar_t kFramePoolClass[] = L"Windows.Graphics.Capture.Direct3D11CaptureFramePool";
+inline constexpr wchar_t kAccessClass[] = L"Windows.Graphics.Capture.GraphicsCaptureAccess";
 
 }  // namespace vantle::win::capture_abi

@@ -12,6 +12,7 @@
 
 #include "platform/win/com_ptr.h"
 #include "platform/win/mf_encoder.h"
+#include "platform/win/system_library.h"
 #include "record/mp4_sink.h"
 #include "support/logger.h"
 #include "support/os_error.h"
@@ -29,6 +30,53 @@ constexpr UINT32 kWriterAttributeCount = 2;
 
 Error hresult_error(HRESULT hr) {
     return Error(os_error_text(static_cast<std::uint32_t>(hr)));
+}
+
+// Media Foundation's entry points. N and KN editions, and Windows Server
+// without the Media Foundation feature, lack these DLLs, so they are resolved
+// when a recording first opens its encoder rather than imported: the rest of
+// the program runs there.
+struct MfFunctions {
+    decltype(&MFStartup) startup = nullptr;
+    decltype(&MFShutdown) shutdown = nullptr;
+    decltype(&MFCreateAttributes) create_attributes = nullptr;
+    decltype(&MFCreateMediaType) create_media_type = nullptr;
+    decltype(&MFCreateMemoryBuffer) create_memory_buffer = nullptr;
+    decltype(&MFCreateSample) create_sample = nullptr;
+    decltype(&MFCreateSinkWriterFromURL) create_sink_writer = nullptr;
+};
+
+Result<MfFunctions> load_mf_functions() {
+    Result<HMODULE> platform = win::load_system_library("mfplat.dll");
+    if (!platform) {
+        return std::unexpected(std::move(platform.error()));
+    }
+    Result<HMODULE> read_write = win::load_system_library("mfreadwrite.dll");
+    if (!read_write) {
+        return std::unexpected(std::move(read_write.error()));
+    }
+    MfFunctions functions;
+    for (Status found : {
+             win::resolve_function(*platform, "MFStartup", functions.startup),
+             win::resolve_function(*platform, "MFShutdown", functions.shutdown),
+             win::resolve_function(*platform, "MFCreateAttributes", functions.create_attributes),
+             win::resolve_function(*platform, "MFCreateMediaType", functions.create_media_type),
+             win::resolve_function(*platform, "MFCreateMemoryBuffer",
+                                   functions.create_memory_buffer),
+             win::resolve_function(*platform, "MFCreateSample", functions.create_sample),
+             win::resolve_function(*read_write, "MFCreateSinkWriterFromURL",
+                                   functions.create_sink_writer),
+         }) {
+        if (!found) {
+            return std::unexpected(std::move(found.error()));
+        }
+    }
+    return functions;
+}
+
+const Result<MfFunctions>& mf_functions() {
+    static const Result<MfFunctions> functions = load_mf_functions();
+    return functions;
 }
 
 const GUID& attribute_key(SinkAttribute attribute) {
@@ -93,9 +141,10 @@ Status set_all(IMFAttributes& store, const std::vector<SinkSetting>& settings) {
     return {};
 }
 
-Result<ComPtr<IMFMediaType>> media_type(const std::vector<SinkSetting>& settings) {
+Result<ComPtr<IMFMediaType>> media_type(const MfFunctions& mf,
+                                        const std::vector<SinkSetting>& settings) {
     ComPtr<IMFMediaType> type;
-    if (const HRESULT hr = MFCreateMediaType(type.put()); FAILED(hr)) {
+    if (const HRESULT hr = mf.create_media_type(type.put()); FAILED(hr)) {
         return std::unexpected(hresult_error(hr));
     }
     if (!type) {
@@ -109,14 +158,14 @@ Result<ComPtr<IMFMediaType>> media_type(const std::vector<SinkSetting>& settings
 
 class MfWriter final : public SinkWriter {
   public:
-    MfWriter(ComPtr<IMFSinkWriter> writer, DWORD stream)
-        : writer_(std::move(writer)), stream_(stream) {}
+    MfWriter(const MfFunctions& mf, ComPtr<IMFSinkWriter> writer, DWORD stream)
+        : mf_(mf), writer_(std::move(writer)), stream_(stream) {}
 
     Status write_sample(const std::uint8_t* pixels, std::size_t length, std::uint64_t time,
                         std::uint64_t duration) override {
         const auto size = static_cast<DWORD>(length);
         ComPtr<IMFMediaBuffer> buffer;
-        if (const HRESULT hr = MFCreateMemoryBuffer(size, buffer.put()); FAILED(hr)) {
+        if (const HRESULT hr = mf_.create_memory_buffer(size, buffer.put()); FAILED(hr)) {
             return std::unexpected(hresult_error(hr));
         }
         if (!buffer) {
@@ -134,7 +183,7 @@ class MfWriter final : public SinkWriter {
             return std::unexpected(hresult_error(hr));
         }
         ComPtr<IMFSample> sample;
-        if (const HRESULT hr = MFCreateSample(sample.put()); FAILED(hr)) {
+        if (const HRESULT hr = mf_.create_sample(sample.put()); FAILED(hr)) {
             return std::unexpected(hresult_error(hr));
         }
         if (!sample) {
@@ -164,6 +213,7 @@ class MfWriter final : public SinkWriter {
     }
 
   private:
+    const MfFunctions& mf_;
     ComPtr<IMFSinkWriter> writer_;
     DWORD stream_;
 };
@@ -171,18 +221,25 @@ class MfWriter final : public SinkWriter {
 class MediaFoundation final : public SinkFramework {
   public:
     Status startup() override {
-        if (const HRESULT hr = MFStartup(kMfVersion, MFSTARTUP_FULL); FAILED(hr)) {
+        const Result<MfFunctions>& mf = mf_functions();
+        if (!mf) {
+            return std::unexpected(mf.error());
+        }
+        if (const HRESULT hr = mf->startup(kMfVersion, MFSTARTUP_FULL); FAILED(hr)) {
             return std::unexpected(hresult_error(hr));
         }
         return {};
     }
 
-    void shutdown() override { (void)MFShutdown(); }
+    // Only ever after a successful startup, so the functions are there.
+    void shutdown() override { (void)mf_functions()->shutdown(); }
 
     Result<std::unique_ptr<SinkWriter>> create_writer(const std::filesystem::path& path,
                                                       const SinkWriterPlan& plan) override {
+        // Writers are created only between a successful startup and its shutdown.
+        const MfFunctions& mf = *mf_functions();
         ComPtr<IMFAttributes> attributes;
-        if (const HRESULT hr = MFCreateAttributes(attributes.put(), kWriterAttributeCount);
+        if (const HRESULT hr = mf.create_attributes(attributes.put(), kWriterAttributeCount);
             FAILED(hr)) {
             return std::unexpected(hresult_error(hr));
         }
@@ -194,7 +251,7 @@ class MediaFoundation final : public SinkFramework {
         }
         ComPtr<IMFSinkWriter> writer;
         if (const HRESULT hr =
-                MFCreateSinkWriterFromURL(path.c_str(), nullptr, attributes.get(), writer.put());
+                mf.create_sink_writer(path.c_str(), nullptr, attributes.get(), writer.put());
             FAILED(hr)) {
             return std::unexpected(hresult_error(hr));
         }
@@ -202,7 +259,7 @@ class MediaFoundation final : public SinkFramework {
             return std::unexpected(Error("MFCreateSinkWriterFromURL returned nothing"));
         }
 
-        Result<ComPtr<IMFMediaType>> output = media_type(plan.output);
+        Result<ComPtr<IMFMediaType>> output = media_type(mf, plan.output);
         if (!output) {
             return std::unexpected(std::move(output.error()));
         }
@@ -210,7 +267,7 @@ class MediaFoundation final : public SinkFramework {
         if (const HRESULT hr = writer->AddStream(output->get(), &stream); FAILED(hr)) {
             return std::unexpected(hresult_error(hr));
         }
-        Result<ComPtr<IMFMediaType>> input = media_type(plan.input);
+        Result<ComPtr<IMFMediaType>> input = media_type(mf, plan.input);
         if (!input) {
             return std::unexpected(std::move(input.error()));
         }
@@ -221,7 +278,7 @@ class MediaFoundation final : public SinkFramework {
         if (const HRESULT hr = writer->BeginWriting(); FAILED(hr)) {
             return std::unexpected(hresult_error(hr));
         }
-        return std::make_unique<MfWriter>(std::move(writer), stream);
+        return std::make_unique<MfWriter>(mf, std::move(writer), stream);
     }
 
     void remove_file(const std::filesystem::path& path) override {

@@ -2,8 +2,6 @@
 
 #include <d3d11.h>
 #include <dxgi.h>
-#include <roapi.h>
-#include <winstring.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,22 +11,20 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <variant>
 
 #include "platform/win/capture_abi.h"
+#include "platform/win/capture_border.h"
 #include "platform/win/com_ptr.h"
 #include "platform/win/staging_copy.h"
+#include "platform/win/system_library.h"
 #include "platform/win/wgc.h"
 #include "record/capture_arrival.h"
 #include "support/logger.h"
 #include "support/os_error.h"
-
-// Exported by d3d11.dll and present in its import library; the MinGW-w64
-// headers just do not declare it.
-extern "C" HRESULT WINAPI CreateDirect3D11DeviceFromDXGIDevice(IDXGIDevice* dxgi_device,
-                                                               IInspectable** graphics_device);
 
 namespace vantle::wgc {
 
@@ -39,6 +35,9 @@ using win::ComPtr;
 
 constexpr std::int32_t kPoolBuffers = 2;
 constexpr std::chrono::milliseconds kFirstFrameWait{3000};
+// How long a capture waits for the system's answer on borderless access.
+constexpr std::chrono::milliseconds kAccessWait{1000};
+constexpr std::chrono::milliseconds kAccessPoll{10};
 constexpr char kUnavailable[] = "Windows.Graphics.Capture is not available on this system";
 
 Error hresult_error(HRESULT hr) {
@@ -48,15 +47,18 @@ Error hresult_error(HRESULT hr) {
 // The activation factory of a runtime class, asked for one of its interfaces.
 template <typename T, std::size_t N>
 Result<ComPtr<T>> activation_factory(const wchar_t (&class_name)[N], const IID& iid) {
+    const Result<win::RuntimeFunctions>& runtime = win::runtime_functions();
+    if (!runtime) {
+        return std::unexpected(runtime.error());
+    }
     HSTRING_HEADER header{};
     HSTRING name = nullptr;
-    HRESULT hr =
-        WindowsCreateStringReference(class_name, static_cast<UINT32>(N - 1), &header, &name);
+    HRESULT hr = runtime->string_reference(class_name, static_cast<UINT32>(N - 1), &header, &name);
     if (FAILED(hr)) {
         return std::unexpected(hresult_error(hr));
     }
     ComPtr<T> factory;
-    hr = RoGetActivationFactory(name, iid, factory.put_void());
+    hr = runtime->activation_factory(name, iid, factory.put_void());
     if (FAILED(hr)) {
         return std::unexpected(hresult_error(hr));
     }
@@ -100,7 +102,32 @@ Result<ComPtr<ID3D11Device>> create_d3d_device() {
     return std::unexpected(std::move(*last));
 }
 
+// Exported by d3d11.dll from Windows 10 on; the MinGW-w64 headers do not
+// declare it.
+using DeviceFromDxgi = HRESULT(WINAPI*)(IDXGIDevice* dxgi_device, IInspectable** graphics_device);
+
+Result<DeviceFromDxgi> device_from_dxgi() {
+    static const Result<DeviceFromDxgi> function = []() -> Result<DeviceFromDxgi> {
+        Result<HMODULE> d3d11 = win::load_system_library("d3d11.dll");
+        if (!d3d11) {
+            return std::unexpected(std::move(d3d11.error()));
+        }
+        DeviceFromDxgi found = nullptr;
+        if (Status resolved =
+                win::resolve_function(*d3d11, "CreateDirect3D11DeviceFromDXGIDevice", found);
+            !resolved) {
+            return std::unexpected(std::move(resolved.error()));
+        }
+        return found;
+    }();
+    return function;
+}
+
 Result<DevicePart> create_device_part() {
+    Result<DeviceFromDxgi> wrap_device = device_from_dxgi();
+    if (!wrap_device) {
+        return std::unexpected(std::move(wrap_device.error()));
+    }
     Result<ComPtr<ID3D11Device>> device = create_d3d_device();
     if (!device) {
         return std::unexpected(std::move(device.error()));
@@ -116,8 +143,7 @@ Result<DevicePart> create_device_part() {
         return std::unexpected(hresult_error(hr));
     }
     ComPtr<IInspectable> inspectable;
-    if (const HRESULT hr = CreateDirect3D11DeviceFromDXGIDevice(dxgi.get(), inspectable.put());
-        FAILED(hr)) {
+    if (const HRESULT hr = (*wrap_device)(dxgi.get(), inspectable.put()); FAILED(hr)) {
         return std::unexpected(hresult_error(hr));
     }
     if (const HRESULT hr = inspectable.query(abi::kIidDirect3DDevice, part.capture_device);
@@ -290,6 +316,58 @@ class ItemClosedHandler final
     }
 };
 
+// The border decision's questions, put to the system and one capture session.
+class SessionBorder final : public win::CaptureBorder {
+  public:
+    explicit SessionBorder(const ComPtr<abi::IGraphicsCaptureSession>& session)
+        : session_(session) {}
+
+    bool has_border_option() override {
+        return SUCCEEDED(session_.query(abi::kIidGraphicsCaptureSession3, border_));
+    }
+
+    win::BorderlessAccess request_borderless_access() override {
+        Result<ComPtr<abi::IGraphicsCaptureAccessStatics>> access =
+            activation_factory<abi::IGraphicsCaptureAccessStatics>(
+                abi::kAccessClass, abi::kIidGraphicsCaptureAccessStatics);
+        if (!access) {
+            return win::BorderlessAccess::kNoRequest;
+        }
+        ComPtr<abi::IAccessStatusOperation> operation;
+        ComPtr<abi::IAsyncInfo> progress;
+        if (FAILED((*access)->RequestAccessAsync(abi::kAccessKindBorderless, operation.put())) ||
+            FAILED(operation.query(abi::kIidAsyncInfo, progress))) {
+            return win::BorderlessAccess::kRefused;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + kAccessWait;
+        std::int32_t status = abi::kAsyncStarted;
+        while (SUCCEEDED(progress->get_Status(&status)) && status == abi::kAsyncStarted) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                (void)progress->Cancel();
+                return win::BorderlessAccess::kUnanswered;
+            }
+            std::this_thread::sleep_for(kAccessPoll);
+        }
+        std::int32_t answer = 0;
+        if (status != abi::kAsyncCompleted || FAILED(operation->GetResults(&answer))) {
+            return win::BorderlessAccess::kRefused;
+        }
+        return answer == abi::kAccessStatusAllowed ? win::BorderlessAccess::kAllowed
+                                                   : win::BorderlessAccess::kRefused;
+    }
+
+    bool leave_border_out() override { return SUCCEEDED(border_->put_IsBorderRequired(0)); }
+
+  private:
+    const ComPtr<abi::IGraphicsCaptureSession>& session_;
+    ComPtr<abi::IGraphicsCaptureSession3> border_;
+};
+
+win::BorderlessAnswer& borderless_answer() {
+    static win::BorderlessAnswer answer;
+    return answer;
+}
+
 enum class SourceKind { kWindow, kMonitor };
 
 class WgcFrameSource final : public FrameSource {
@@ -425,12 +503,10 @@ Result<std::unique_ptr<WgcFrameSource>> open_wgc_source(SourceKind kind, void* h
         }
     }
     {
-        // Without it the service draws a yellow frame around what it captures;
-        // systems before the border option simply keep it.
-        ComPtr<abi::IGraphicsCaptureSession3> border;
-        if (SUCCEEDED(source->session.query(abi::kIidGraphicsCaptureSession3, border))) {
-            (void)border->put_IsBorderRequired(0);
-        }
+        // Otherwise the service draws a yellow frame around what it captures;
+        // where the system does not allow leaving it out, the frame stays.
+        SessionBorder border(source->session);
+        (void)win::choose_capture_border(border, borderless_answer());
     }
 
     if (const HRESULT hr = source->session->StartCapture(); FAILED(hr)) {
