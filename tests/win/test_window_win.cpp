@@ -1,14 +1,17 @@
 // vantle-test-window: opens top-level windows as a test asks, so the desktop
 // tests under Wine have windows of known title, colour and place to find.
 //
-//   vantle-test-window.exe (--window <title> --color RRGGBB --rect x,y,w,h [--minimized])...
+//   vantle-test-window.exe [--hang] (--window <title> --color RRGGBB --rect x,y,w,h
+//                                    [--minimized])...
 //
 // The arguments are read as UTF-16 from the command line, so a title reaches
 // the window exactly as the test wrote it in UTF-8. Once every window is shown
 // and painted it prints one line "ready" and then "window <n> <hwnd> <pid>" per
 // window (hwnd in hexadecimal); afterwards "state <n> minimized|restored" each
 // time a window is minimized or brought back. It ends when standard input ends
-// or on "quit".
+// or on "quit". With --hang it stops handling messages once it is ready, as a
+// hung program does: its windows stay as they are and every message sent to
+// them waits.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -36,6 +39,7 @@ struct WindowRequest {
 
 std::vector<HWND> windows;
 DWORD main_thread = 0;
+HANDLE input_ended = nullptr;
 
 void say(const char* format, ...) {
     va_list args;
@@ -76,6 +80,7 @@ DWORD WINAPI watch_input(void*) {
             break;
         }
     }
+    SetEvent(input_ended);
     PostThreadMessageW(main_thread, WM_QUIT, 0, 0);
     return 0;
 }
@@ -87,8 +92,8 @@ bool parse_rect(const wchar_t* text, WindowRequest& request) {
 
 [[noreturn]] void usage() {
     std::fputs(
-        "usage: vantle-test-window.exe (--window <title> --color RRGGBB --rect x,y,w,h "
-        "[--minimized])...\n",
+        "usage: vantle-test-window.exe [--hang] (--window <title> --color RRGGBB "
+        "--rect x,y,w,h [--minimized])...\n",
         stderr);
     std::exit(64);
 }
@@ -104,9 +109,12 @@ int main() {
         return 1;
     }
     std::vector<WindowRequest> requests;
+    bool hang = false;
     for (int i = 1; i < count; ++i) {
         const std::wstring option = argv[i];
-        if (option == L"--window" && i + 1 < count) {
+        if (option == L"--hang" && requests.empty()) {
+            hang = true;
+        } else if (option == L"--window" && i + 1 < count) {
             requests.push_back(WindowRequest{});
             requests.back().title = argv[++i];
         } else if (requests.empty()) {
@@ -181,7 +189,12 @@ int main() {
             static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(windows[i])),
             GetCurrentProcessId());
     }
+    input_ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     CreateThread(nullptr, 0, watch_input, nullptr, 0, nullptr);
+    if (hang) {
+        WaitForSingleObject(input_ended, INFINITE);
+        return 0;
+    }
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);

@@ -7,7 +7,8 @@ Each suite is one ctest test:
                 (ctest's, no display needed)
   desktop       a private Xvfb with openbox: the window listing, monitor and
                 region captures against the X server's own copy of the screen,
-                the minimized-window rules, the graphics-capture messages
+                the minimized-window rules, the graphics-capture messages, a
+                Windows without Media Foundation, a hung minimized window
   two-monitors  the same desktop built by Xorg's dummy driver with a second
                 monitor left of the first
 
@@ -236,19 +237,31 @@ def compare_picture(path, want, x, y, width, height):
 # ---------------------------------------------------------------------------
 # Windows programs under Wine.
 
+# Wine's DLL overrides that take Media Foundation away, as on the N and KN
+# editions of Windows and on Windows Server without its media feature.
+WITHOUT_MEDIA_FOUNDATION = "mfplat,mfreadwrite="
+
+
 class Wine:
     def __init__(self, wine_run, cli, workdir):
         self.wine_run = wine_run
         self.cli = cli
         self.workdir = workdir
 
-    def run(self, program, args, stdin=b""):
-        result = subprocess.run([self.wine_run, program, *args], input=stdin,
-                                capture_output=True, cwd=self.workdir, timeout=TIMEOUT)
+    def run(self, program, args, stdin=b"", dll_overrides=None, timeout=TIMEOUT):
+        env = dict(os.environ)
+        if dll_overrides:
+            env["VANTLE_WINEDLLOVERRIDES"] = dll_overrides
+        try:
+            result = subprocess.run([self.wine_run, program, *args], input=stdin, env=env,
+                                    capture_output=True, cwd=self.workdir, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"{os.path.basename(program)} {' '.join(args)} had not ended "
+                          f"after {timeout} s") from None
         return result.returncode, result.stdout, result.stderr
 
-    def vantle(self, *args):
-        return self.run(self.cli, list(args))
+    def vantle(self, *args, dll_overrides=None, timeout=TIMEOUT):
+        return self.run(self.cli, list(args), dll_overrides=dll_overrides, timeout=timeout)
 
     def windows_path(self, name):
         """The path Wine shows a Windows program for a file of the work folder."""
@@ -289,8 +302,8 @@ class LineReader:
 class TestWindows:
     """One vantle-test-window.exe process with the windows a suite asks for."""
 
-    def __init__(self, wine, children, program, requests):
-        args = []
+    def __init__(self, wine, children, program, requests, hang=False):
+        args = ["--hang"] if hang else []
         for request in requests:
             args += ["--window", request["title"], "--color", request["color"],
                      "--rect", ",".join(str(v) for v in request["rect"])]
@@ -426,8 +439,8 @@ WINDOWS = [
 ]
 
 
-def windows_listing(wine):
-    status, out, err = wine.vantle("windows", "--json")
+def windows_listing(wine, dll_overrides=None):
+    status, out, err = wine.vantle("windows", "--json", dll_overrides=dll_overrides)
     if status != 0:
         raise Failure(f"`windows --json` ended with {status}: {err!r}")
     return json.loads(out)
@@ -478,10 +491,10 @@ def suite_desktop(args, wine, children):
         if f"monitor 0: {width}x{height} at 0,0 (primary)  \\\\.\\DISPLAY1\n".encode() not in out:
             raise Failure(f"no monitor line in {out!r}")
 
-    def capture_monitor():
+    def capture_monitor(dll_overrides=None):
         clear_folder(wine.workdir)
         result = wine.vantle("capture", "--monitor", "0", "--allow-desktop", "--out", "m.png",
-                             "--json")
+                             "--json", dll_overrides=dll_overrides)
         screen = Screen(args.display, width, height)
         want = {"height": height, "monitor": 0, "path": wine.windows_path("m.png"),
                 "target": {"kind": "monitor", "pid": None, "process": None, "title": None},
@@ -514,14 +527,51 @@ def suite_desktop(args, wine, children):
                    b"vantle: Windows.Graphics.Capture is not available on this system\n")
         expect_only_files(wine.workdir, [])
         if restores:
-            # The window was shown for the capture and put back afterwards.
+            # The window was shown for the capture and put back afterwards; both
+            # requests are posted, so the window may handle the last one just
+            # after the program ended.
             events = windows.events_since()
+            deadline = time.monotonic() + 5
+            while (events[-2:] != ["state 3 restored", "state 3 minimized"]
+                   and time.monotonic() < deadline):
+                time.sleep(0.05)
+                events += windows.events_since()
             if events[-2:] != ["state 3 restored", "state 3 minimized"]:
                 raise Failure(f"the minimized window went through {events}, expected a restore "
                               "and a minimize")
             entry = [w for w in windows_listing(wine)["windows"] if w["title"] == "Small minimized"]
             if not entry or not entry[0]["minimized"]:
                 raise Failure(f"the window is not minimized afterwards: {entry}")
+
+    def without_media_foundation_starts():
+        expect_run(wine.vantle("--version", dll_overrides=WITHOUT_MEDIA_FOUNDATION), 0,
+                   b"vantle 0.3.0\n")
+        listing = windows_listing(wine, WITHOUT_MEDIA_FOUNDATION)
+        if listing != windows_listing(wine):
+            raise Failure(f"without Media Foundation the listing is {listing}")
+
+    def hung_window_restore():
+        hung = TestWindows(wine, children, args.test_window, [
+            {"title": "Hung window", "color": "808000", "rect": (520, 420, 160, 120),
+             "minimized": True}], hang=True)
+        try:
+            clear_folder(wine.workdir)
+            # What starting a Wine process costs here, which the bound leaves out.
+            started = time.monotonic()
+            expect_run(wine.vantle("--version"), 0, b"vantle 0.3.0\n")
+            start_cost = time.monotonic() - started
+            started = time.monotonic()
+            result = wine.vantle("capture", "--window", "Hung window", "--restore", "--out",
+                                 "h.png", timeout=30)
+            took = time.monotonic() - started - start_cost
+            expect_run(result, 1, b"", b'vantle: "Hung window" would not restore\n')
+            expect_only_files(wine.workdir, [])
+            if took > 3:
+                raise Failure(f"it ended {took:.1f} s after it started, not within 3 s")
+            log(f"      (ended {took + start_cost:.1f} s after it was started, of which "
+                f"{start_cost:.1f} s is what a bare start of --version takes)")
+        finally:
+            hung.close()
 
     try:
         checks.case("windows --json lists the test windows, not the blank-titled one",
@@ -552,6 +602,12 @@ def suite_desktop(args, wine, children):
         ):
             checks.case(f"{' '.join(arguments[:4])}: no graphics capture under Wine",
                         graphics_capture_missing, arguments, restores)
+        checks.case("without Media Foundation --version and windows --json run as before",
+                    without_media_foundation_starts)
+        checks.case("without Media Foundation capture --monitor 0 is the screen",
+                    capture_monitor, WITHOUT_MEDIA_FOUNDATION)
+        checks.case("a hung minimized window: --restore gives up within 3 s",
+                    hung_window_restore)
     finally:
         windows.close()
     return checks

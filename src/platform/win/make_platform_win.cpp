@@ -11,6 +11,18 @@ namespace vantle {
 
 namespace {
 
+// ShowWindow on another thread's window waits until that thread has handled
+// the request, forever for a program that stopped handling its messages; the
+// request is posted instead. A window of the calling thread is shown at once:
+// nothing would handle a posted request while this thread waits on the state.
+void show_without_waiting(HWND handle, int command) {
+    if (GetWindowThreadProcessId(handle, nullptr) == GetCurrentThreadId()) {
+        (void)ShowWindow(handle, command);
+        return;
+    }
+    (void)ShowWindowAsync(handle, command);
+}
+
 template <typename T>
 CliResult<T> as_cli(Result<T> result) {
     if (!result) {
@@ -47,14 +59,16 @@ class WindowsPlatform final : public Platform {
         return as_cli(region_picture(region, cursor));
     }
 
+    // The restore wait reads the window's state, which needs nothing of its
+    // program, so a program that stopped handling its messages cannot hold it.
     CliStatus restore_window(const WindowInfo& window) override {
         const HWND handle = win::window_handle(window);
-        (void)ShowWindow(handle, SW_SHOWNOACTIVATE);
+        show_without_waiting(handle, SW_SHOWNOACTIVATE);
         return wait_until_restored(window.title, [handle] { return IsIconic(handle) != 0; });
     }
 
     void minimize_window(const WindowInfo& window) override {
-        (void)ShowWindow(win::window_handle(window), SW_SHOWMINNOACTIVE);
+        show_without_waiting(win::window_handle(window), SW_SHOWMINNOACTIVE);
     }
 
     bool window_exists(const WindowInfo& window) override {
