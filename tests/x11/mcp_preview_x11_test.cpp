@@ -116,32 +116,32 @@ class McpPreviewX11Test : public ::testing::Test {
 };
 
 TEST_F(McpPreviewX11Test, EveryCaptureReplyFitsTheBound) {
-    server_ = XServer::start("2000x1200x24");
+    server_ = XServer::start("1400x900x24");
     ASSERT_TRUE(server_) << "Xvfb did not start";
     // A desktop-like backdrop, a window of noise over most of it, and a small one.
     const auto desktop = server_->open_window(
-        {"--title", "desktop", "--desktop", "--pattern", "--pos", "0,0", "--size", "2000x1200"});
+        {"--title", "desktop", "--desktop", "--pattern", "--pos", "0,0", "--size", "1400x900"});
     ASSERT_TRUE(desktop);
     const auto noisy = server_->open_window(
-        {"--title", "noise", "--noise", "--pos", "100,100", "--size", "1500x1000"});
+        {"--title", "noise", "--noise", "--pos", "100,100", "--size", "1000x700"});
     ASSERT_TRUE(noisy);
     const auto small = server_->open_window(
-        {"--title", "small", "--noise", "--pos", "1700,50", "--size", "200x150"});
+        {"--title", "small", "--noise", "--pos", "1150,50", "--size", "200x150"});
     ASSERT_TRUE(small);
 
     const std::unique_ptr<ChildProcess> mcp = ChildProcess::start({VANTLE_CLI, "mcp"});
     ASSERT_TRUE(mcp);
 
     const fs::path window = dir_ / "noise.png";
-    expect_shrunk(capture(*mcp, {{"window", "noise"}, {"out", window.string()}}), window, 1500,
-                  1000);
+    expect_shrunk(capture(*mcp, {{"window", "noise"}, {"out", window.string()}}), window, 1000,
+                  700);
     const fs::path monitor = dir_ / "monitor.png";
-    expect_shrunk(capture(*mcp, {{"monitor", 0}, {"out", monitor.string()}}), monitor, 2000, 1200);
+    expect_shrunk(capture(*mcp, {{"monitor", 0}, {"out", monitor.string()}}), monitor, 1400, 900);
     const fs::path region = dir_ / "region.png";
     expect_shrunk(
-        capture(*mcp, {{"region", {{"x", 0}, {"y", 500}, {"width", 2000}, {"height", 300}}},
+        capture(*mcp, {{"region", {{"x", 0}, {"y", 400}, {"width", 1400}, {"height", 300}}},
                        {"out", region.string()}}),
-        region, 2000, 300);
+        region, 1400, 300);
 
     // Small enough for the bound: the preview is the file's own PNG, as ever.
     const fs::path shot = dir_ / "small.png";
