@@ -79,7 +79,9 @@ void check_bounded(const vantle::RgbaImage& picture, const vantle::mcp::Preview&
     if (bounded->png.size() > room && longer != 1) {
         fail("a bounded preview passes its bound", w, h, std::to_string(room));
     }
-    if (longer >= std::max(unbounded.width, unbounded.height) ||
+    // Only a preview already one pixel long has nowhere smaller to go.
+    const std::uint32_t unbounded_longer = std::max(unbounded.width, unbounded.height);
+    if ((longer >= unbounded_longer && unbounded_longer > 1) ||
         vantle::mcp::preview_size(w, h, longer) !=
             vantle::mcp::PreviewSize{bounded->width, bounded->height}) {
         fail("a bounded preview is not of the rule's size for its longer side", w, h,
