@@ -8,7 +8,8 @@
 
 namespace vantle {
 
-// The process exit status. 4 is documented for callers but no command produces it.
+// The process exit status. 4: what was asked cannot be done on this desktop (the
+// whole desktop of a Wayland session seen through X11).
 enum class ExitCode : std::uint32_t {
     kOk = 0,
     kFailed = 1,

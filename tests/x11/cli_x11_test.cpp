@@ -21,9 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
-CommandOutput cli(std::vector<std::string> args) {
+CommandOutput cli(std::vector<std::string> args, bool keep_errors = false) {
     args.insert(args.begin(), VANTLE_CLI);
-    return run_command(args);
+    return run_command(args, keep_errors);
 }
 
 class CliX11Test : public ::testing::Test {
@@ -563,6 +563,170 @@ std::string from_base64(const std::string& text) {
         }
     }
     return out;
+}
+
+// A window that only its program paints (no background of the server's),
+// 400x300, covered by another over most of it unless the case says otherwise;
+// its program is stopped while the window is captured or recorded. A picture
+// of it is its own, or there is none: never the covering window's blue.
+struct StoppedProgramCase {
+    const char* name;
+    std::vector<std::string> compositing_manager;  // empty: none
+    bool covered;
+    std::optional<milliseconds> resume_after;  // none: never resumed
+    bool expect_picture;
+};
+
+const StoppedProgramCase kStoppedProgramCases[] = {
+    {"covered, resumed after 0.3 s", {}, true, milliseconds(300), true},
+    {"covered, never resumed", {}, true, std::nullopt, false},
+    {"fully visible, never resumed", {}, false, std::nullopt, true},
+    {"covered under xcompmgr, never resumed", {"xcompmgr"}, true, std::nullopt, true},
+    {"covered under picom, never resumed",
+     {"picom", "--config", "/dev/null", "--backend", "xrender"},
+     true,
+     std::nullopt,
+     true},
+};
+
+constexpr const char* kSlowTitle = "slow\tpainter";
+constexpr std::uint32_t kSlowColour = 0xCC2211;
+constexpr auto kDrawBound = std::chrono::seconds(1);
+
+class StoppedProgramTest : public CliX11Test {
+  protected:
+    // Starts the desktop of the case, with the slow window's program stopped.
+    void set_up(const StoppedProgramCase& c) {
+        start("640x480x24", true);
+        if (!c.compositing_manager.empty()) {
+            ASSERT_TRUE(server_->start_compositing_manager(c.compositing_manager));
+        }
+        slow_ = window({"--title", kSlowTitle, "--no-background", "--color", "CC2211", "--pos",
+                        "20,20", "--size", "400x300"});
+        if (c.covered) {
+            cover_ = window(
+                {"--title", "cover", "--color", "1122CC", "--pos", "120,100", "--size", "400x300"});
+        }
+        listing_of(c.covered ? 2 : 1);
+        slow_.process->signal(SIGSTOP);
+        stopped_ = true;
+        if (c.resume_after) {
+            resumer_ = std::thread([this, after = *c.resume_after] {
+                std::this_thread::sleep_for(after);
+                slow_.process->signal(SIGCONT);
+            });
+        }
+    }
+    void TearDown() override {
+        if (resumer_.joinable()) {
+            resumer_.join();
+        }
+        if (stopped_ && slow_.process) {
+            slow_.process->signal(SIGCONT);
+        }
+        stopped_ = false;
+        cover_ = {};
+        slow_ = {};
+        server_.reset();
+        CliX11Test::TearDown();
+    }
+    // The message of a window that did not draw itself, on one line.
+    static void expect_not_drawn(const CommandOutput& out) {
+        EXPECT_EQ(out.status, 1);
+        EXPECT_EQ(
+            out.err.rfind("vantle: the window \"slow\\tpainter\" did not draw itself in time", 0),
+            0u)
+            << out.err;
+        EXPECT_EQ(std::count(out.err.begin(), out.err.end(), '\n'), 1) << out.err;
+        EXPECT_EQ(out.out, "");
+    }
+
+    XServer::Window slow_;
+    XServer::Window cover_;
+    bool stopped_ = false;
+    std::thread resumer_;
+};
+
+TEST_F(StoppedProgramTest, ACaptureIsTheWindowsOwnPictureOrNone) {
+    for (const StoppedProgramCase& c : kStoppedProgramCases) {
+        SCOPED_TRACE(c.name);
+        set_up(c);
+        const fs::path file = dir_ / "slow.png";
+        const auto started = std::chrono::steady_clock::now();
+        const CommandOutput out =
+            cli({"capture", "--window", kSlowTitle, "--out", file.string(), "--json"}, true);
+        const auto took = std::chrono::steady_clock::now() - started;
+        if (c.expect_picture) {
+            ASSERT_EQ(out.status, 0) << out.err;
+            const nlohmann::json result = nlohmann::json::parse(out.out, nullptr, false);
+            const auto [left, right, top, bottom] = frame_extents(slow_.id);
+            EXPECT_EQ(result["width"], 400 + left + right);
+            EXPECT_TRUE(all_of(png_pixels(file), 400 + left + right, left, top, 400, 300,
+                               kSlowColour << 8 | 0xFF));
+        } else {
+            expect_not_drawn(out);
+            EXPECT_LT(took, kDrawBound + std::chrono::seconds(1));
+            EXPECT_FALSE(fs::exists(file));
+        }
+        EXPECT_FALSE(fs::exists(dir_ / "slow.png.vantle-tmp"));
+        TearDown();
+        fs::create_directories(dir_);
+    }
+}
+
+TEST_F(StoppedProgramTest, ARecordingStartsOnlyOnTheWindowsOwnPicture) {
+    for (const StoppedProgramCase& c : kStoppedProgramCases) {
+        SCOPED_TRACE(c.name);
+        set_up(c);
+        const fs::path file = dir_ / "slow.mp4";
+        const auto started = std::chrono::steady_clock::now();
+        const CommandOutput out =
+            cli({"record", "--window", kSlowTitle, "--max-seconds", "0.2", "--out", file.string()},
+                true);
+        const auto took = std::chrono::steady_clock::now() - started;
+        if (c.expect_picture) {
+            ASSERT_EQ(out.status, 0) << out.err;
+            const auto [left, right, top, bottom] = frame_extents(slow_.id);
+            const std::uint32_t width = (400 + left + right) & ~1u;
+            const std::string rgb = first_frame_rgb(file);
+            for (const auto& [x, y] : {std::pair{2u, 2u}, {200u, 150u}, {397u, 297u}}) {
+                EXPECT_TRUE(near_colour(rgb, width, left + x, top + y, kSlowColour));
+            }
+        } else {
+            expect_not_drawn(out);
+            EXPECT_LT(took, kDrawBound + std::chrono::seconds(1));
+            EXPECT_FALSE(fs::exists(file));
+        }
+        EXPECT_FALSE(fs::exists(dir_ / "slow.mp4.vantle-tmp"));
+        TearDown();
+        fs::create_directories(dir_);
+    }
+}
+
+// The X server of a Wayland session (weston with XWayland) does not show the
+// Wayland programs on its root window: a monitor or a region of it is refused
+// as unsupported here, on one line, with nothing written.
+TEST_F(CliX11Test, AWaylandSessionRefusesTheDesktop) {
+    server_ = XServer::start_wayland_session();
+    ASSERT_TRUE(server_);
+    const std::string refusal =
+        "vantle: the desktop of a Wayland session cannot be captured through X11, which sees "
+        "only the windows of X11 programs; those windows can be captured with --window\n";
+    const std::vector<std::vector<std::string>> desktop_commands = {
+        {"capture", "--monitor", "0", "--allow-desktop", "--out", (dir_ / "m.png").string()},
+        {"capture", "--region", "0,0,50,50", "--allow-desktop", "--out", (dir_ / "r.png").string()},
+        {"record", "--monitor", "0", "--allow-desktop", "--max-seconds", "0.2", "--out",
+         (dir_ / "m.mp4").string()},
+        {"record", "--region", "0,0,50,50", "--allow-desktop", "--max-seconds", "0.2", "--out",
+         (dir_ / "r.mp4").string()},
+    };
+    for (const auto& args : desktop_commands) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        const CommandOutput out = cli(args, true);
+        EXPECT_EQ(out.status, 4);
+        EXPECT_EQ(out.err, refusal);
+    }
+    EXPECT_TRUE(fs::is_empty(dir_));
 }
 
 // One automation session with the built program on a real X server.

@@ -11,6 +11,7 @@
 
 #include "platform/make_platform.h"
 #include "platform/x11/capture_x11.h"
+#include "platform/x11/desktop_x11.h"
 #include "x11/process_output.h"
 #include "x11/x_server.h"
 
@@ -92,6 +93,38 @@ class X11PlatformTest : public ::testing::Test {
     std::unique_ptr<XServer> server_;
     PlatformPtr platform_;
 };
+
+// XWayland of Debian 12 does not announce its extension yet, so the session
+// test there sees only the monitor names; the extension's answer is faked here.
+TEST(IsXWayland, TheExtensionOrMonitorsAllNamedAfterXWaylandOutputs) {
+    const auto monitors = [](std::vector<std::string> names) {
+        std::vector<MonitorInfo> list;
+        for (std::string& name : names) {
+            MonitorInfo m;
+            m.index = list.size();
+            m.name = std::move(name);
+            list.push_back(std::move(m));
+        }
+        return list;
+    };
+    struct Case {
+        bool extension;
+        std::vector<std::string> names;
+        bool expected;
+    };
+    const Case cases[] = {
+        {true, {"screen"}, true},
+        {true, {}, true},
+        {false, {"XWAYLAND0", "XWAYLAND1"}, true},
+        {false, {"XWAYLAND0", "HDMI-1"}, false},
+        {false, {"screen"}, false},
+        {false, {}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(is_xwayland(c.extension, monitors(c.names)), c.expected)
+            << c.extension << " " << c.names.size();
+    }
+}
 
 TEST_F(X11PlatformTest, ListsMappedTopLevelsTopmostFirstWithoutAWindowManager) {
     start();

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 namespace vantle::x11 {
@@ -21,11 +22,21 @@ void end_with_parent(pid_t parent) {
     }
 }
 
-CommandOutput run_command(const std::vector<std::string>& argv) {
+CommandOutput run_command(const std::vector<std::string>& argv, bool keep_errors) {
     CommandOutput result;
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
         return result;
+    }
+    // A file, not a pipe: standard output is read to its end first, and a
+    // program that fills a pipe of errors meanwhile would wait forever.
+    int err_fd = -1;
+    if (keep_errors) {
+        char name[] = "/tmp/vantle-stderr-XXXXXX";
+        err_fd = ::mkostemp(name, O_CLOEXEC);
+        if (err_fd >= 0) {
+            ::unlink(name);
+        }
     }
     std::vector<char*> args;
     for (const std::string& a : argv) {
@@ -39,6 +50,9 @@ CommandOutput run_command(const std::vector<std::string>& argv) {
         const int null_fd = ::open("/dev/null", O_RDONLY);
         ::dup2(null_fd, 0);
         ::dup2(pipe_fds[1], 1);
+        if (err_fd >= 0) {
+            ::dup2(err_fd, 2);
+        }
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
@@ -55,6 +69,17 @@ CommandOutput run_command(const std::vector<std::string>& argv) {
     int status = 0;
     if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
         result.status = WEXITSTATUS(status);
+    }
+    if (err_fd >= 0) {
+        ::lseek(err_fd, 0, SEEK_SET);
+        for (;;) {
+            const ssize_t n = ::read(err_fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            result.err.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(err_fd);
     }
     return result;
 }

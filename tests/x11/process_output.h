@@ -12,6 +12,7 @@ namespace vantle::x11 {
 struct CommandOutput {
     int status = -1;  // the exit status, or -1 when the program did not exit normally
     std::string out;
+    std::string err;  // only when asked for
 };
 
 // Called in a child right after fork: the child is killed when `parent` (the
@@ -19,8 +20,10 @@ struct CommandOutput {
 void end_with_parent(pid_t parent);
 
 // Runs a program (no shell) with standard input from /dev/null and returns what
-// it wrote to standard output; standard error is passed through.
-[[nodiscard]] CommandOutput run_command(const std::vector<std::string>& argv);
+// it wrote to standard output; standard error is passed through, or kept in
+// `err` with `keep_errors`.
+[[nodiscard]] CommandOutput run_command(const std::vector<std::string>& argv,
+                                        bool keep_errors = false);
 
 // What ffprobe says of a video file's first video stream; zeros and empty
 // texts when it cannot read one.

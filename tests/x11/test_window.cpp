@@ -8,7 +8,9 @@
 // can compress (--noise), and show a running
 // clock (--clock X,Y): the milliseconds since it started as 20 blocks, most
 // significant bit first, white for 1, each 24x24, repainted every 5 ms in one
-// request so that no copy sees half a value.
+// request so that no copy sees half a value. With --no-background the server
+// paints nothing of it (no background pixmap): only this program does, so a
+// stopped program leaves whatever lay there before.
 #include <poll.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -35,6 +37,7 @@ struct Options {
     std::int16_t y = 0;
     long pid = -1;  // -1: this process; -2: none
     bool iconic = false;
+    bool no_background = false;
     bool override_redirect = false;
     bool desktop = false;
     bool pattern = false;
@@ -162,6 +165,8 @@ int main(int argc, char** argv) {
             o.pid = -2;
         } else if (a == "--iconic") {
             o.iconic = true;
+        } else if (a == "--no-background") {
+            o.no_background = true;
         } else if (a == "--override-redirect") {
             o.override_redirect = true;
         } else if (a == "--desktop") {
@@ -190,13 +195,16 @@ int main(int argc, char** argv) {
     const xcb_window_t window = xcb_generate_id(c);
     // The background is black on purpose: a picture taken before the client has
     // painted shows black, not the window's colour.
-    const std::uint32_t values[] = {screen->black_pixel, o.override_redirect ? 1u : 0u,
-                                    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
-                                        XCB_EVENT_MASK_PROPERTY_CHANGE |
-                                        XCB_EVENT_MASK_FOCUS_CHANGE};
+    const std::uint32_t values[] = {
+        o.no_background ? std::uint32_t{XCB_BACK_PIXMAP_NONE} : screen->black_pixel,
+        o.override_redirect ? 1u : 0u,
+        XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE |
+            XCB_EVENT_MASK_FOCUS_CHANGE};
     xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, o.x, o.y, o.width, o.height, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+                      (o.no_background ? XCB_CW_BACK_PIXMAP : XCB_CW_BACK_PIXEL) |
+                          XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK,
+                      values);
     const xcb_atom_t utf8 = intern(c, "UTF8_STRING");
     if (!o.no_title) {
         if (!o.wm_name_only) {

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/composite.h>
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
 
@@ -12,6 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string_view>
 #include <thread>
 
 #include "x11/process_output.h"
@@ -196,8 +201,13 @@ std::unique_ptr<XServer> XServer::start(const std::string& screen) {
 }
 
 XServer::~XServer() {
+    compositing_manager_.reset();
     window_manager_.reset();
     xvfb_.reset();
+    if (!runtime_dir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(runtime_dir_, ignored);
+    }
     if (!home_.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(home_, ignored);
@@ -246,6 +256,100 @@ bool XServer::start_window_manager() {
     }
     xcb_disconnect(c);
     return ready;
+}
+
+std::unique_ptr<XServer> XServer::start_wayland_session() {
+    auto server = std::unique_ptr<XServer>(new XServer());
+    char folder[] = "/tmp/vantle-wayland-XXXXXX";
+    if (::mkdtemp(folder) == nullptr) {
+        return nullptr;
+    }
+    server->runtime_dir_ = folder;
+    // XWayland listens where every X server does; Xvfb makes the folder itself.
+    ::mkdir("/tmp/.X11-unix", 01777);
+    const std::string log = server->runtime_dir_ + "/weston.log";
+    server->xvfb_ =
+        ChildProcess::start({"env", "XDG_RUNTIME_DIR=" + server->runtime_dir_, "weston",
+                             "--backend=headless-backend.so", "--xwayland", "--idle-time=0",
+                             "--socket=vantle-test-" + std::to_string(::getpid()), "--log=" + log},
+                            true);
+    if (!server->xvfb_) {
+        return nullptr;
+    }
+    // weston names the display it listens on for XWayland in its log.
+    constexpr std::string_view kListening = "xserver listening on display :";
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (server->display_.empty() && Clock::now() < deadline) {
+        std::ifstream in(log);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        if (const std::size_t at = text.find(kListening); at != std::string::npos) {
+            std::size_t end = at + kListening.size();
+            while (end < text.size() && text[end] >= '0' && text[end] <= '9') {
+                ++end;
+            }
+            server->display_ =
+                ":" + text.substr(at + kListening.size(), end - at - kListening.size());
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    if (server->display_.size() < 2) {
+        return nullptr;
+    }
+    ::setenv("DISPLAY", server->display_.c_str(), 1);
+    return server;
+}
+
+bool XServer::start_compositing_manager(const std::vector<std::string>& argv) {
+    compositing_manager_ = ChildProcess::start(argv, true);
+    if (!compositing_manager_) {
+        return false;
+    }
+    xcb_connection_t* c = xcb_connect(display_.c_str(), nullptr);
+    if (xcb_connection_has_error(c) != 0) {
+        xcb_disconnect(c);
+        return false;
+    }
+    const xcb_atom_t selection = intern(c, "_NET_WM_CM_S0");
+    bool owned = false;
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (!owned && Clock::now() < deadline) {
+        xcb_get_selection_owner_reply_t* reply =
+            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
+        owned = reply != nullptr && reply->owner != XCB_WINDOW_NONE;
+        std::free(reply);
+        if (!owned) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    // Some take the selection before they redirect the windows (picom does):
+    // wait until a window mapped now is kept off-screen, that is has a pixmap
+    // of its own.
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t probe = xcb_generate_id(c);
+    const std::uint32_t override_redirect = 1;
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_OVERRIDE_REDIRECT,
+                      &override_redirect);
+    xcb_map_window(c, probe);
+    std::free(xcb_composite_query_version_reply(c, xcb_composite_query_version(c, 0, 4), nullptr));
+    bool redirected = false;
+    while (owned && !redirected && Clock::now() < deadline) {
+        const xcb_pixmap_t pixmap = xcb_generate_id(c);
+        xcb_generic_error_t* error =
+            xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, probe, pixmap));
+        redirected = error == nullptr;
+        std::free(error);
+        if (redirected) {
+            xcb_free_pixmap(c, pixmap);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    xcb_destroy_window(c, probe);
+    xcb_disconnect(c);
+    return redirected;
 }
 
 std::optional<XServer::Window> XServer::open_window(const std::vector<std::string>& args) {

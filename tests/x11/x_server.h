@@ -49,11 +49,19 @@ class XServer {
   public:
     // "WxHxD" for the one screen. Null when Xvfb cannot start.
     [[nodiscard]] static std::unique_ptr<XServer> start(const std::string& screen = "1280x800x24");
+    // The X server of a Wayland session instead: weston on its headless
+    // backend with XWayland, in a runtime folder of its own. Null when it
+    // cannot start.
+    [[nodiscard]] static std::unique_ptr<XServer> start_wayland_session();
     ~XServer();
 
     [[nodiscard]] const std::string& display() const { return display_; }
     // Starts openbox and waits until it announces itself.
     bool start_window_manager();
+    // Starts a compositing manager (`argv`, say xcompmgr or picom) and waits
+    // until it owns the _NET_WM_CM_S0 selection, which it takes once it keeps
+    // every window off-screen.
+    bool start_compositing_manager(const std::vector<std::string>& argv);
     // A test window (see test_window.cpp) with these arguments; null when it did
     // not come up. The id is its X window.
     struct Window {
@@ -67,7 +75,9 @@ class XServer {
     std::string display_;
     std::unique_ptr<ChildProcess> xvfb_;
     std::unique_ptr<ChildProcess> window_manager_;
+    std::unique_ptr<ChildProcess> compositing_manager_;
     std::string home_;
+    std::string runtime_dir_;
 };
 
 // The focused window and the window manager's active window, to tell that

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include "capture/pointer_overlay.h"
 #include "platform/x11/event_wait.h"
@@ -385,19 +386,144 @@ std::uint32_t create_damage(XcbSession& x, xcb_drawable_t drawable) {
     return damage;
 }
 
-Result<RedirectedWindow> RedirectedWindow::open(XcbSession& x, xcb_window_t window,
-                                                std::chrono::milliseconds settle) {
+namespace {
+
+// The kind of shape that CreateRegionFromWindow reads: the window's outline,
+// border included (SHAPE's Bounding).
+constexpr std::uint8_t kBoundingShape = 0;
+
+// Holds the server for the caller's other clients while it lives, so that what
+// is looked at and what is done to a window happen on the same screen.
+class ServerGrab {
+  public:
+    explicit ServerGrab(XcbSession& x) : x_(x) { xcb_grab_server(x_.conn()); }
+    ServerGrab(const ServerGrab&) = delete;
+    ServerGrab& operator=(const ServerGrab&) = delete;
+    ~ServerGrab() {
+        xcb_ungrab_server(x_.conn());
+        xcb_flush(x_.conn());
+    }
+
+  private:
+    XcbSession& x_;
+};
+
+bool has_region_requests(XcbSession& x) {
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(x.conn(), &xcb_xfixes_id);
+    if (ext == nullptr || ext->present == 0) {
+        return false;
+    }
+    // Regions came with version 2; a client must name its version first.
+    const Reply<xcb_xfixes_query_version_reply_t> version(xcb_xfixes_query_version_reply(
+        x.conn(), xcb_xfixes_query_version(x.conn(), 4, 0), nullptr));
+    return version && version->major_version >= 2;
+}
+
+// Whether the window is already kept off-screen (by a compositing manager, or
+// another capture): only then does it have a pixmap of its own.
+bool already_redirected(XcbSession& x, xcb_window_t window) {
+    const xcb_pixmap_t pixmap = xcb_generate_id(x.conn());
+    const Reply<xcb_generic_error_t> error(xcb_request_check(
+        x.conn(), xcb_composite_name_window_pixmap_checked(x.conn(), window, pixmap)));
+    if (error) {
+        return false;
+    }
+    xcb_free_pixmap(x.conn(), pixmap);
+    return true;
+}
+
+// The parts of `window` (a child of the root) that are not on the screen now,
+// as a new XFixes region in the window's coordinates: what lies off the screen
+// and what the windows stacked above it cover, by their shapes. None when the
+// window is gone.
+std::optional<std::uint32_t> hidden_region(XcbSession& x, xcb_window_t window) {
+    xcb_connection_t* c = x.conn();
+    const auto tree_cookie = xcb_query_tree(c, x.root());
+    const auto geometry_cookie = xcb_get_geometry(c, window);
+    const Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, tree_cookie, nullptr));
+    const Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(c, geometry_cookie, nullptr));
+    if (!tree || !geometry) {
+        return std::nullopt;
+    }
+    // The window's inside, where its program draws; the server paints the border.
+    const std::int32_t origin_x = geometry->x + geometry->border_width;
+    const std::int32_t origin_y = geometry->y + geometry->border_width;
+    const xcb_rectangle_t inside{0, 0, geometry->width, geometry->height};
+    const xcb_rectangle_t screen{static_cast<std::int16_t>(-origin_x),
+                                 static_cast<std::int16_t>(-origin_y), x.screen().width_in_pixels,
+                                 x.screen().height_in_pixels};
+    const std::uint32_t hidden = xcb_generate_id(c);
+    const std::uint32_t shown = xcb_generate_id(c);
+    xcb_xfixes_create_region(c, hidden, 1, &inside);
+    xcb_xfixes_create_region(c, shown, 1, &screen);
+    xcb_xfixes_intersect_region(c, hidden, shown, shown);
+
+    // The root's children come bottom first: those after the window lie above it.
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    const int count = xcb_query_tree_children_length(tree.get());
+    int above = count;
+    for (int i = 0; i < count; ++i) {
+        if (children[i] == window) {
+            above = i + 1;
+            break;
+        }
+    }
+    std::vector<xcb_get_window_attributes_cookie_t> attributes;
+    std::vector<xcb_get_geometry_cookie_t> geometries;
+    for (int i = above; i < count; ++i) {
+        attributes.push_back(xcb_get_window_attributes(c, children[i]));
+        geometries.push_back(xcb_get_geometry(c, children[i]));
+    }
+    for (int i = above; i < count; ++i) {
+        const auto k = static_cast<std::size_t>(i - above);
+        const Reply<xcb_get_window_attributes_reply_t> a(
+            xcb_get_window_attributes_reply(c, attributes[k], nullptr));
+        const Reply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, geometries[k], nullptr));
+        if (!a || !g || a->map_state != XCB_MAP_STATE_VIEWABLE ||
+            a->_class == XCB_WINDOW_CLASS_INPUT_ONLY) {
+            continue;
+        }
+        // Its outline is relative to its inside's origin, its border reaching
+        // below 0.
+        const std::uint32_t cover = xcb_generate_id(c);
+        xcb_xfixes_create_region_from_window(c, cover, children[i], kBoundingShape);
+        xcb_xfixes_translate_region(c, cover,
+                                    static_cast<std::int16_t>(g->x + g->border_width - origin_x),
+                                    static_cast<std::int16_t>(g->y + g->border_width - origin_y));
+        xcb_xfixes_subtract_region(c, shown, cover, shown);
+        xcb_xfixes_destroy_region(c, cover);
+    }
+    xcb_xfixes_subtract_region(c, hidden, shown, hidden);
+    xcb_xfixes_destroy_region(c, shown);
+    return hidden;
+}
+
+}  // namespace
+
+Result<RedirectedWindow> RedirectedWindow::open(XcbSession& x, xcb_window_t window) {
     const xcb_query_extension_reply_t* composite =
         xcb_get_extension_data(x.conn(), &xcb_composite_id);
     if (composite == nullptr || composite->present == 0) {
         return std::unexpected(
             Error("the X server has no Composite extension, so windows cannot be captured"));
     }
+    if (!has_region_requests(x)) {
+        return std::unexpected(Error(
+            "the X server has no XFIXES extension (version 2), so windows cannot be captured"));
+    }
     const Reply<xcb_composite_query_version_reply_t> composite_version(
         xcb_composite_query_version_reply(x.conn(), xcb_composite_query_version(x.conn(), 0, 4),
                                           nullptr));
-    const std::optional<std::uint8_t> damage_notify = damage_event_base(x);
+    // Nothing may change between looking at what covers the window and
+    // redirecting it; the damage object exists before the redirection, so the
+    // server's own painting of the window's background during it counts.
+    const ServerGrab grab(x);
     const std::uint32_t damage = create_damage(x, window);
+    std::optional<std::uint32_t> hidden;
+    if (!already_redirected(x, window)) {
+        hidden = hidden_region(x, window);
+    }
     const Reply<xcb_generic_error_t> error(xcb_request_check(
         x.conn(),
         xcb_composite_redirect_window_checked(x.conn(), window, XCB_COMPOSITE_REDIRECT_AUTOMATIC)));
@@ -405,40 +531,31 @@ Result<RedirectedWindow> RedirectedWindow::open(XcbSession& x, xcb_window_t wind
         if (damage != 0) {
             xcb_damage_destroy(x.conn(), damage);
         }
+        if (hidden) {
+            xcb_xfixes_destroy_region(x.conn(), *hidden);
+        }
         return std::unexpected(x_error(*error, "redirecting the window"));
     }
     RedirectedWindow redirected(x, window, damage);
-    if (damage_notify && settle.count() > 0) {
-        // A window redirected just now holds what lay under it until its client
-        // repaints. Wait for the damage to stop; a window that was already kept
-        // off-screen reports none, and a short first wait lets it through.
-        using Clock = std::chrono::steady_clock;
-        const auto start = Clock::now();
-        const auto limit = start + settle;
-        auto quiet_until = start + settle / 5;  // no damage by then: nothing to wait for
-        for (;;) {
-            const auto wake = std::min(quiet_until, limit);
-            const Reply<xcb_generic_event_t> event = wait_for_event(x.conn(), wake);
-            if (!event) {
-                break;
-            }
-            if ((event->response_type & 0x7F) == *damage_notify) {
-                xcb_damage_subtract(x.conn(), damage, XCB_NONE, XCB_NONE);
-                xcb_flush(x.conn());
-                quiet_until = Clock::now() + settle / 10;  // repaints come in bursts
-            }
-            if (Clock::now() >= limit) {
-                break;
-            }
-        }
+    redirected.parts_ = xcb_generate_id(x.conn());
+    xcb_xfixes_create_region(x.conn(), redirected.parts_, 0, nullptr);
+    if (hidden) {
+        redirected.unpainted_ = *hidden;
+    } else {
+        redirected.unpainted_ = xcb_generate_id(x.conn());
+        xcb_xfixes_create_region(x.conn(), redirected.unpainted_, 0, nullptr);
     }
+    redirected.maybe_unpainted_ = hidden.has_value();
     return redirected;
 }
 
 RedirectedWindow::RedirectedWindow(RedirectedWindow&& other) noexcept
-    : x_(other.x_), window_(other.window_), damage_(std::exchange(other.damage_, 0)) {
-    other.x_ = nullptr;
-}
+    : x_(std::exchange(other.x_, nullptr)),
+      window_(other.window_),
+      damage_(std::exchange(other.damage_, 0)),
+      unpainted_(std::exchange(other.unpainted_, 0)),
+      parts_(std::exchange(other.parts_, 0)),
+      maybe_unpainted_(other.maybe_unpainted_) {}
 
 RedirectedWindow::~RedirectedWindow() {
     if (x_ == nullptr) {
@@ -448,7 +565,87 @@ RedirectedWindow::~RedirectedWindow() {
     if (damage_ != 0) {
         xcb_damage_destroy(x_->conn(), damage_);
     }
+    if (unpainted_ != 0) {
+        xcb_xfixes_destroy_region(x_->conn(), unpainted_);
+    }
+    if (parts_ != 0) {
+        xcb_xfixes_destroy_region(x_->conn(), parts_);
+    }
     xcb_flush(x_->conn());
+}
+
+void RedirectedWindow::note_damage() {
+    if (damage_ == 0) {
+        return;
+    }
+    xcb_damage_subtract(x_->conn(), damage_, XCB_NONE, parts_);
+    if (maybe_unpainted_) {
+        xcb_xfixes_subtract_region(x_->conn(), unpainted_, parts_, unpainted_);
+    }
+    xcb_flush(x_->conn());
+}
+
+bool RedirectedWindow::painted() {
+    if (!maybe_unpainted_) {
+        return true;
+    }
+    const Reply<xcb_xfixes_fetch_region_reply_t> region(xcb_xfixes_fetch_region_reply(
+        x_->conn(), xcb_xfixes_fetch_region(x_->conn(), unpainted_), nullptr));
+    if (!region) {
+        return false;  // the connection broke: nothing painted can be known
+    }
+    maybe_unpainted_ = xcb_xfixes_fetch_region_rectangles_length(region.get()) > 0;
+    return !maybe_unpainted_;
+}
+
+bool RedirectedWindow::wait_painted(Clock::time_point deadline) {
+    const std::optional<std::uint8_t> damage_notify = damage_event_base(*x_);
+    for (;;) {
+        note_damage();
+        if (painted()) {
+            return true;
+        }
+        // Without damage reports nothing unpainted can ever be seen painted.
+        if (damage_ == 0 || !damage_notify) {
+            return false;
+        }
+        for (;;) {
+            const Reply<xcb_generic_event_t> event = wait_for_event(x_->conn(), deadline);
+            if (!event) {
+                return false;
+            }
+            if ((event->response_type & 0x7F) == *damage_notify) {
+                break;
+            }
+        }
+    }
+}
+
+void RedirectedWindow::mark_all_unpainted(std::uint16_t width, std::uint16_t height) {
+    const xcb_rectangle_t all{0, 0, width, height};
+    xcb_xfixes_set_region(x_->conn(), unpainted_, 1, &all);
+    maybe_unpainted_ = true;
+}
+
+void RedirectedWindow::mark_grown(std::uint16_t old_width, std::uint16_t old_height,
+                                  std::uint16_t width, std::uint16_t height) {
+    if (width <= old_width && height <= old_height) {
+        return;
+    }
+    // The old picture stays at the top left; what lies right of it and below it is new.
+    std::vector<xcb_rectangle_t> grown;
+    if (width > old_width) {
+        grown.push_back({static_cast<std::int16_t>(old_width), 0,
+                         static_cast<std::uint16_t>(width - old_width), height});
+    }
+    if (height > old_height) {
+        grown.push_back({0, static_cast<std::int16_t>(old_height), width,
+                         static_cast<std::uint16_t>(height - old_height)});
+    }
+    xcb_xfixes_set_region(x_->conn(), parts_, static_cast<std::uint32_t>(grown.size()),
+                          grown.data());
+    xcb_xfixes_union_region(x_->conn(), unpainted_, parts_, unpainted_);
+    maybe_unpainted_ = true;
 }
 
 Result<XPixels> RedirectedWindow::read() {

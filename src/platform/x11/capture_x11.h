@@ -66,14 +66,22 @@ class RootCopier {
 
 // Keeps a window's contents in off-screen storage (Composite) for as long as it
 // lives, so that a covered window can be read as itself.
+//
+// A window redirected just now holds, where it was covered or off the screen,
+// what lay there, until its program paints those parts; until then a picture
+// of it would pass off other windows' pixels as its own. So the parts that were
+// not on the screen are kept as an unpainted region (on the server) and every
+// damage the window reports is taken off it. A window that was already kept
+// off-screen (a compositing manager does that for every window) holds its whole
+// picture and has none.
 class RedirectedWindow {
   public:
-    // Redirects the window and, when that makes the client repaint, waits (at
-    // most `settle`) for the repaint to end rather than reading the background.
-    [[nodiscard]] static Result<RedirectedWindow> open(XcbSession& x, xcb_window_t window,
-                                                       std::chrono::milliseconds settle);
+    using Clock = std::chrono::steady_clock;
+
+    [[nodiscard]] static Result<RedirectedWindow> open(XcbSession& x, xcb_window_t window);
     RedirectedWindow(RedirectedWindow&& other) noexcept;
     RedirectedWindow& operator=(RedirectedWindow&&) = delete;
+    RedirectedWindow(const RedirectedWindow&) = delete;
     ~RedirectedWindow();
 
     // The window's current contents at its current size.
@@ -81,12 +89,31 @@ class RedirectedWindow {
     // The damage object whose events tell that the window changed.
     [[nodiscard]] std::uint32_t damage() const { return damage_; }
 
+    // Takes the damage reported so far off the unpainted region and clears it,
+    // so that the next change sends a new event. No round trip.
+    void note_damage();
+    // Whether every part of the window has been painted since it was last
+    // marked; a round trip only while parts may be unpainted.
+    [[nodiscard]] bool painted();
+    // Reads the connection's events until the window is painted or `deadline`
+    // passes; false when parts are still unpainted then. Other events are dropped.
+    [[nodiscard]] bool wait_painted(Clock::time_point deadline);
+    // The whole window (width x height) is unpainted: it was mapped again.
+    void mark_all_unpainted(std::uint16_t width, std::uint16_t height);
+    // The window grew from old_width x old_height to width x height: what lies
+    // beyond the old size is unpainted.
+    void mark_grown(std::uint16_t old_width, std::uint16_t old_height, std::uint16_t width,
+                    std::uint16_t height);
+
   private:
     RedirectedWindow(XcbSession& x, xcb_window_t window, std::uint32_t damage)
         : x_(&x), window_(window), damage_(damage) {}
     XcbSession* x_;
     xcb_window_t window_;
     std::uint32_t damage_;
+    std::uint32_t unpainted_ = 0;  // XFixes region in window coordinates; 0 when none
+    std::uint32_t parts_ = 0;      // scratch region for the damage taken
+    bool maybe_unpainted_ = false;
 };
 
 // The first event code of the DAMAGE extension (its DamageNotify), or none.

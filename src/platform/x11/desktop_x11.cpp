@@ -191,6 +191,28 @@ Result<std::vector<MonitorInfo>> list_monitors(XcbSession& x) {
     return monitors;
 }
 
+bool is_xwayland(bool announces_extension, const std::vector<MonitorInfo>& monitors) {
+    if (announces_extension) {
+        return true;
+    }
+    return !monitors.empty() && std::all_of(monitors.begin(), monitors.end(), [](const auto& m) {
+        return m.name.starts_with("XWAYLAND");
+    });
+}
+
+Result<bool> is_xwayland(XcbSession& x) {
+    constexpr std::string_view kName = "XWAYLAND";
+    const Reply<xcb_query_extension_reply_t> extension(xcb_query_extension_reply(
+        x.conn(),
+        xcb_query_extension(x.conn(), static_cast<std::uint16_t>(kName.size()), kName.data()),
+        nullptr));
+    Result<std::vector<MonitorInfo>> monitors = list_monitors(x);
+    if (!monitors) {
+        return std::unexpected(std::move(monitors.error()));
+    }
+    return is_xwayland(extension && extension->present != 0, *monitors);
+}
+
 std::string window_title(XcbSession& x, xcb_window_t window) {
     if (const auto name = x.property(window, x.atom("_NET_WM_NAME"))) {
         return utf8_lossy(std::string_view(reinterpret_cast<const char*>(name->bytes.data()),

@@ -25,6 +25,14 @@ namespace vantle::x11 {
 [[nodiscard]] std::optional<Region> listed_frame(XcbSession& x, xcb_window_t client,
                                                  bool with_extents);
 
+// Whether the X server is XWayland, the X server of a Wayland session, whose
+// root window shows only the windows of X11 programs: it announces the
+// XWAYLAND extension (`announces_extension`), or, in versions from before it
+// did, names every monitor after an output XWAYLAND<n>.
+[[nodiscard]] bool is_xwayland(bool announces_extension, const std::vector<MonitorInfo>& monitors);
+// The same, asked of the server.
+[[nodiscard]] Result<bool> is_xwayland(XcbSession& x);
+
 // The window's title: _NET_WM_NAME (UTF-8), else WM_NAME.
 [[nodiscard]] std::string window_title(XcbSession& x, xcb_window_t window);
 

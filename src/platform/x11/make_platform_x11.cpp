@@ -1,5 +1,6 @@
 #include <chrono>
 #include <thread>
+#include <variant>
 
 #include "capture/desktop_picture.h"
 #include "platform/make_platform.h"
@@ -19,8 +20,6 @@ using x11::XcbSession;
 constexpr std::uint32_t kIconicState = 3;
 constexpr std::uint32_t kNetWmStateRemove = 0;
 constexpr std::uint32_t kSourceIsPager = 2;
-// How long a capture waits for a freshly redirected window to repaint.
-constexpr std::chrono::milliseconds kRepaintWait(500);
 // How long minimizing waits to see the window manager act on the request.
 constexpr std::chrono::milliseconds kMinimizeConfirm(1000);
 
@@ -61,14 +60,21 @@ class X11Platform final : public Platform {
     }
 
     CliResult<RgbaImage> capture_window(const WindowInfo& window, bool cursor) override {
-        return as_cli(window_picture(static_cast<xcb_window_t>(window.handle), cursor));
+        return as_cli(
+            window_picture(static_cast<xcb_window_t>(window.handle), window.title, cursor));
     }
 
     CliResult<RgbaImage> capture_monitor(const MonitorInfo& monitor, bool cursor) override {
+        if (CliStatus shown = desktop_shown(); !shown) {
+            return std::unexpected(std::move(shown.error()));
+        }
         return as_cli(monitor_picture(monitor.index, cursor));
     }
 
     CliResult<RgbaImage> capture_region(const Region& region, bool cursor) override {
+        if (CliStatus shown = desktop_shown(); !shown) {
+            return std::unexpected(std::move(shown.error()));
+        }
         return as_cli(region_picture(region, cursor));
     }
 
@@ -124,6 +130,11 @@ class X11Platform final : public Platform {
 
     CliResult<std::unique_ptr<FrameSource>> start_recording_source(const RecordTarget& target,
                                                                    bool cursor) override {
+        if (!std::holds_alternative<RecordWindow>(target)) {
+            if (CliStatus shown = desktop_shown(); !shown) {
+                return std::unexpected(std::move(shown.error()));
+            }
+        }
         return as_cli(x11::start_x11_source(target, cursor));
     }
 
@@ -134,13 +145,35 @@ class X11Platform final : public Platform {
     }
 
   private:
+    // The root window of a Wayland session's X server shows only the windows
+    // of X11 programs: a monitor or a region of it would be black where
+    // Wayland programs are, so it is refused as unsupported here.
+    static CliStatus desktop_shown() {
+        Result<XcbSession> x = connect();
+        if (!x) {
+            return std::unexpected(CliError::from(x.error()));
+        }
+        Result<bool> wayland = x11::is_xwayland(*x);
+        if (!wayland) {
+            return std::unexpected(CliError::from(wayland.error()));
+        }
+        if (*wayland) {
+            return std::unexpected(CliError{
+                "the desktop of a Wayland session cannot be captured through X11, which sees "
+                "only the windows of X11 programs; those windows can be captured with --window",
+                ExitCode::kUnsupported});
+        }
+        return {};
+    }
+
     static bool exists(XcbSession& x, xcb_window_t window) {
         const x11::Reply<xcb_get_window_attributes_reply_t> reply(xcb_get_window_attributes_reply(
             x.conn(), xcb_get_window_attributes(x.conn(), window), nullptr));
         return reply != nullptr;
     }
 
-    static Result<RgbaImage> window_picture(xcb_window_t client, bool cursor) {
+    static Result<RgbaImage> window_picture(xcb_window_t client, const std::string& title,
+                                            bool cursor) {
         Result<XcbSession> x = connect();
         if (!x) {
             return std::unexpected(std::move(x.error()));
@@ -150,10 +183,13 @@ class X11Platform final : public Platform {
             return std::unexpected(Error("the window has closed"));
         }
         const xcb_window_t window = *frame;
-        Result<x11::RedirectedWindow> redirected =
-            x11::RedirectedWindow::open(*x, window, kRepaintWait);
+        const auto deadline = std::chrono::steady_clock::now() + kDrawLimit;
+        Result<x11::RedirectedWindow> redirected = x11::RedirectedWindow::open(*x, window);
         if (!redirected) {
             return std::unexpected(std::move(redirected.error()));
+        }
+        if (!redirected->wait_painted(deadline)) {
+            return std::unexpected(Error(not_drawn_message(title)));
         }
         Result<x11::XPixels> pixels = redirected->read();
         if (!pixels) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "capture/desktop_picture.h"
+#include "platform/restore_wait.h"
 #include "platform/x11/capture_x11.h"
 #include "platform/x11/desktop_x11.h"
 #include "platform/x11/event_wait.h"
@@ -87,9 +88,13 @@ RootRect on_screen(const XcbSession& x, const RootRect& r) {
 
 class X11FrameSource final : public FrameSource {
   public:
-    X11FrameSource(std::unique_ptr<XcbSession> x, std::optional<xcb_window_t> window, RootRect rect,
-                   bool cursor)
-        : x_(std::move(x)), window_(window), rect_(rect), cursor_(cursor) {}
+    X11FrameSource(std::unique_ptr<XcbSession> x, std::optional<xcb_window_t> window,
+                   std::string title, RootRect rect, bool cursor)
+        : x_(std::move(x)),
+          window_(window),
+          title_(std::move(title)),
+          rect_(rect),
+          cursor_(cursor) {}
 
     ~X11FrameSource() override {
         stop_.store(true);
@@ -119,13 +124,24 @@ class X11FrameSource final : public FrameSource {
                 // A frame that changes size reports it to its own listeners only.
                 (void)xcb_change_window_attributes(x_->conn(), frame_, XCB_CW_EVENT_MASK, &mask);
             }
-            Result<RedirectedWindow> redirected =
-                RedirectedWindow::open(*x_, frame_, std::chrono::milliseconds(0));
+            // The first picture is held to the rule of a capture: the window's
+            // own, or no recording.
+            const auto deadline = Clock::now() + kDrawLimit;
+            Result<RedirectedWindow> redirected = RedirectedWindow::open(*x_, frame_);
             if (!redirected) {
                 return std::unexpected(std::move(redirected.error()));
             }
             redirected_.emplace(std::move(*redirected));
             damage_ = redirected_->damage();
+            if (!redirected_->wait_painted(deadline)) {
+                return std::unexpected(Error(not_drawn_message(title_)));
+            }
+            if (const Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(
+                    x_->conn(), xcb_get_geometry(x_->conn(), frame_), nullptr));
+                geometry) {
+                frame_width_ = geometry->width;
+                frame_height_ = geometry->height;
+            }
         } else {
             damage_ = create_damage(*x_, x_->root());
         }
@@ -144,12 +160,15 @@ class X11FrameSource final : public FrameSource {
     // Copies one picture; false when the source has ended.
     bool capture_once();
     // Notes what an event tells; false when the recorded window is gone.
-    bool note(const xcb_generic_event_t& event, bool& dirty) const;
+    bool note(const xcb_generic_event_t& event, bool& dirty);
 
     std::unique_ptr<XcbSession> x_;         // used only by the thread once it runs
     std::optional<xcb_window_t> window_;    // the client, whose destruction ends the source
+    std::string title_;                     // for messages
     xcb_window_t frame_ = XCB_WINDOW_NONE;  // what is captured: the client's frame
-    bool with_extents_ = false;             // a window manager's frame is part of the window
+    std::uint16_t frame_width_ = 0;         // its size as last reported
+    std::uint16_t frame_height_ = 0;
+    bool with_extents_ = false;  // a window manager's frame is part of the window
     RootRect rect_;
     bool cursor_;
     std::optional<RedirectedWindow> redirected_;
@@ -170,6 +189,11 @@ bool X11FrameSource::capture_once() {
         const std::optional<Region> listed = listed_frame(*x_, *window_, with_extents_);
         if (!listed) {
             return false;  // the window is gone
+        }
+        if (!redirected_->painted()) {
+            // Parts the program has not painted since they were mapped or
+            // grew hold other pixels: the previous picture repeats instead.
+            return true;
         }
         const auto frame_origin = window_origin(*x_, frame_);
         pixels = redirected_->read();
@@ -220,11 +244,25 @@ bool X11FrameSource::capture_once() {
     return true;
 }
 
-bool X11FrameSource::note(const xcb_generic_event_t& event, bool& dirty) const {
+bool X11FrameSource::note(const xcb_generic_event_t& event, bool& dirty) {
     const std::uint8_t type = event.response_type & 0x7F;
     if (window_ && type == XCB_DESTROY_NOTIFY &&
         reinterpret_cast<const xcb_destroy_notify_event_t*>(&event)->window == *window_) {
         return false;
+    }
+    if (redirected_ && type == XCB_MAP_NOTIFY &&
+        reinterpret_cast<const xcb_map_notify_event_t*>(&event)->window == frame_) {
+        // Mapped again, the window's storage starts from what lay under it.
+        redirected_->mark_all_unpainted(frame_width_, frame_height_);
+    }
+    if (redirected_ && type == XCB_CONFIGURE_NOTIFY) {
+        const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(&event);
+        if (configure->window == frame_) {
+            redirected_->mark_grown(frame_width_, frame_height_, configure->width,
+                                    configure->height);
+            frame_width_ = configure->width;
+            frame_height_ = configure->height;
+        }
     }
     if ((damage_notify_ && type == *damage_notify_) || type == XCB_CONFIGURE_NOTIFY ||
         type == XCB_MAP_NOTIFY) {
@@ -281,7 +319,10 @@ void X11FrameSource::run() {
             }
             continue;
         }
-        if (damage_ != 0) {
+        if (redirected_) {
+            // Also takes what was painted off what a picture may not show yet.
+            redirected_->note_damage();
+        } else if (damage_ != 0) {
             // Clears what was reported so far; the next change sends one new event.
             xcb_damage_subtract(x_->conn(), damage_, XCB_NONE, XCB_NONE);
         }
@@ -306,9 +347,11 @@ Result<std::unique_ptr<FrameSource>> start_x11_source(const RecordTarget& target
     }
     auto x = std::make_unique<XcbSession>(std::move(*opened));
     std::optional<xcb_window_t> window;
+    std::string title;
     RootRect rect;
     if (const auto* w = std::get_if<RecordWindow>(&target)) {
         window = static_cast<xcb_window_t>(w->window.handle);
+        title = w->window.title;
     } else if (const auto* m = std::get_if<RecordMonitor>(&target)) {
         rect = on_screen(*x, {m->monitor.x, m->monitor.y, m->monitor.width, m->monitor.height});
     } else {
@@ -322,7 +365,8 @@ Result<std::unique_ptr<FrameSource>> start_x11_source(const RecordTarget& target
     if (!window && (rect.width == 0 || rect.height == 0)) {
         return std::unexpected(Error("the area to record lies outside the X screen"));
     }
-    auto source = std::make_unique<X11FrameSource>(std::move(x), window, rect, cursor);
+    auto source =
+        std::make_unique<X11FrameSource>(std::move(x), window, std::move(title), rect, cursor);
     if (Status started = source->start(); !started) {
         return std::unexpected(std::move(started.error()));
     }
