@@ -501,7 +501,8 @@ std::optional<std::uint32_t> hidden_region(XcbSession& x, xcb_window_t window) {
 
 }  // namespace
 
-Result<RedirectedWindow> RedirectedWindow::open(XcbSession& x, xcb_window_t window) {
+Result<RedirectedWindow> RedirectedWindow::open(XcbSession& x, xcb_window_t window,
+                                                xcb_window_t client) {
     const xcb_query_extension_reply_t* composite =
         xcb_get_extension_data(x.conn(), &xcb_composite_id);
     if (composite == nullptr || composite->present == 0) {
@@ -537,6 +538,43 @@ Result<RedirectedWindow> RedirectedWindow::open(XcbSession& x, xcb_window_t wind
         return std::unexpected(x_error(*error, "redirecting the window"));
     }
     RedirectedWindow redirected(x, window, damage);
+    if (hidden && damage != 0) {
+        // Was any of the program's window hidden? Its rectangle in the frame's
+        // coordinates, cut with what was hidden.
+        const auto origin = xcb_translate_coordinates(x.conn(), client, window, 0, 0);
+        const auto size = xcb_get_geometry(x.conn(), client);
+        const Reply<xcb_translate_coordinates_reply_t> at(
+            xcb_translate_coordinates_reply(x.conn(), origin, nullptr));
+        const Reply<xcb_get_geometry_reply_t> geometry(
+            xcb_get_geometry_reply(x.conn(), size, nullptr));
+        if (at && geometry) {
+            const xcb_rectangle_t rect{at->dst_x, at->dst_y, geometry->width, geometry->height};
+            const std::uint32_t cut = xcb_generate_id(x.conn());
+            xcb_xfixes_create_region(x.conn(), cut, 1, &rect);
+            xcb_xfixes_intersect_region(x.conn(), cut, *hidden, cut);
+            const Reply<xcb_xfixes_fetch_region_reply_t> fetched(xcb_xfixes_fetch_region_reply(
+                x.conn(), xcb_xfixes_fetch_region(x.conn(), cut), nullptr));
+            xcb_xfixes_destroy_region(x.conn(), cut);
+            redirected.client_hidden_ =
+                fetched && xcb_xfixes_fetch_region_rectangles_length(fetched.get()) > 0;
+        }
+        if (redirected.client_hidden_) {
+            // Created after the redirection and under the grab: it sees only
+            // what the program paints from now on.
+            redirected.client_damage_ = create_damage(x, client);
+            if (redirected.client_damage_ != 0) {
+                // A new damage object reports its whole window at once; that
+                // report, and every event before it, is no painting of the
+                // program's (none could paint under the grab).
+                xcb_damage_subtract(x.conn(), redirected.client_damage_, XCB_NONE, XCB_NONE);
+                std::free(
+                    xcb_get_input_focus_reply(x.conn(), xcb_get_input_focus(x.conn()), nullptr));
+                while (
+                    const Reply<xcb_generic_event_t> dropped{xcb_poll_for_queued_event(x.conn())}) {
+                }
+            }
+        }
+    }
     redirected.parts_ = xcb_generate_id(x.conn());
     xcb_xfixes_create_region(x.conn(), redirected.parts_, 0, nullptr);
     if (hidden) {
@@ -553,6 +591,8 @@ RedirectedWindow::RedirectedWindow(RedirectedWindow&& other) noexcept
     : x_(std::exchange(other.x_, nullptr)),
       window_(other.window_),
       damage_(std::exchange(other.damage_, 0)),
+      client_damage_(std::exchange(other.client_damage_, 0)),
+      client_hidden_(other.client_hidden_),
       unpainted_(std::exchange(other.unpainted_, 0)),
       parts_(std::exchange(other.parts_, 0)),
       maybe_unpainted_(other.maybe_unpainted_) {}
@@ -564,6 +604,9 @@ RedirectedWindow::~RedirectedWindow() {
     xcb_composite_unredirect_window(x_->conn(), window_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
     if (damage_ != 0) {
         xcb_damage_destroy(x_->conn(), damage_);
+    }
+    if (client_damage_ != 0) {
+        xcb_damage_destroy(x_->conn(), client_damage_);
     }
     if (unpainted_ != 0) {
         xcb_xfixes_destroy_region(x_->conn(), unpainted_);
@@ -600,23 +643,45 @@ bool RedirectedWindow::painted() {
 
 bool RedirectedWindow::wait_painted(Clock::time_point deadline) {
     const std::optional<std::uint8_t> damage_notify = damage_event_base(*x_);
+    if (!maybe_unpainted_) {
+        return true;
+    }
+    // Without damage reports nothing unpainted can ever be seen painted.
+    if (damage_ == 0 || !damage_notify) {
+        return false;
+    }
+    // Parts whose background the server painted count as painted, but the
+    // program has to answer too: once it has painted in its window, it is
+    // given until its painting pauses for kPause.
+    constexpr auto kPause = std::chrono::milliseconds(20);
+    bool program_painted = client_damage_ == 0;
+    std::optional<Clock::time_point> settled;
     for (;;) {
         note_damage();
-        if (painted()) {
+        const bool all = painted();
+        if (all && program_painted && (!settled || Clock::now() >= *settled)) {
             return true;
         }
-        // Without damage reports nothing unpainted can ever be seen painted.
-        if (damage_ == 0 || !damage_notify) {
-            return false;
-        }
-        for (;;) {
-            const Reply<xcb_generic_event_t> event = wait_for_event(x_->conn(), deadline);
-            if (!event) {
+        const auto wake = all && settled ? std::min(*settled, deadline) : deadline;
+        const Reply<xcb_generic_event_t> event = wait_for_event(x_->conn(), wake);
+        if (!event) {
+            if (Clock::now() >= deadline) {
                 return false;
             }
-            if ((event->response_type & 0x7F) == *damage_notify) {
-                break;
+            continue;
+        }
+        if ((event->response_type & 0x7F) != *damage_notify) {
+            continue;
+        }
+        const auto* notify = reinterpret_cast<const xcb_damage_notify_event_t*>(event.get());
+        if (client_damage_ != 0 && notify->damage == client_damage_) {
+            xcb_damage_subtract(x_->conn(), client_damage_, XCB_NONE, XCB_NONE);
+            if (!program_painted) {
+                program_painted = true;
             }
+        }
+        if (program_painted && client_damage_ != 0) {
+            settled = Clock::now() + kPause;
         }
     }
 }

@@ -78,7 +78,10 @@ class RedirectedWindow {
   public:
     using Clock = std::chrono::steady_clock;
 
-    [[nodiscard]] static Result<RedirectedWindow> open(XcbSession& x, xcb_window_t window);
+    // `window` is what is redirected (a frame), `client` the program's window
+    // inside it (the same without a window manager).
+    [[nodiscard]] static Result<RedirectedWindow> open(XcbSession& x, xcb_window_t window,
+                                                       xcb_window_t client);
     RedirectedWindow(RedirectedWindow&& other) noexcept;
     RedirectedWindow& operator=(RedirectedWindow&&) = delete;
     RedirectedWindow(const RedirectedWindow&) = delete;
@@ -97,6 +100,10 @@ class RedirectedWindow {
     [[nodiscard]] bool painted();
     // Reads the connection's events until the window is painted or `deadline`
     // passes; false when parts are still unpainted then. Other events are dropped.
+    // Where the server painted a hidden part of the program's window (its
+    // background) while redirecting it, that is not the program's picture: the
+    // program has to paint in its window too, and is given until its painting
+    // pauses.
     [[nodiscard]] bool wait_painted(Clock::time_point deadline);
     // The whole window (width x height) is unpainted: it was mapped again.
     void mark_all_unpainted(std::uint16_t width, std::uint16_t height);
@@ -111,8 +118,10 @@ class RedirectedWindow {
     XcbSession* x_;
     xcb_window_t window_;
     std::uint32_t damage_;
-    std::uint32_t unpainted_ = 0;  // XFixes region in window coordinates; 0 when none
-    std::uint32_t parts_ = 0;      // scratch region for the damage taken
+    std::uint32_t client_damage_ = 0;  // the program's own painting, from the redirection on
+    bool client_hidden_ = false;       // part of the program's window was not on the screen
+    std::uint32_t unpainted_ = 0;      // XFixes region in window coordinates; 0 when none
+    std::uint32_t parts_ = 0;          // scratch region for the damage taken
     bool maybe_unpainted_ = false;
 };
 

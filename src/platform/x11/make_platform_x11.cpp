@@ -184,7 +184,7 @@ class X11Platform final : public Platform {
         }
         const xcb_window_t window = *frame;
         const auto deadline = std::chrono::steady_clock::now() + kDrawLimit;
-        Result<x11::RedirectedWindow> redirected = x11::RedirectedWindow::open(*x, window);
+        Result<x11::RedirectedWindow> redirected = x11::RedirectedWindow::open(*x, window, client);
         if (!redirected) {
             return std::unexpected(std::move(redirected.error()));
         }

@@ -127,7 +127,7 @@ class X11FrameSource final : public FrameSource {
             // The first picture is held to the rule of a capture: the window's
             // own, or no recording.
             const auto deadline = Clock::now() + kDrawLimit;
-            Result<RedirectedWindow> redirected = RedirectedWindow::open(*x_, frame_);
+            Result<RedirectedWindow> redirected = RedirectedWindow::open(*x_, frame_, *window_);
             if (!redirected) {
                 return std::unexpected(std::move(redirected.error()));
             }
