@@ -21,6 +21,16 @@ struct Desktop {
         server ? server->open_window({"--title", "bench", "--color", "CC8844", "--pos", "100,100",
                                       "--size", "800x600"})
                : std::nullopt;
+    // A window of a responsive program half covered by another: its capture
+    // waits for the program to repaint what was covered.
+    std::optional<XServer::Window> covered =
+        server ? server->open_window({"--title", "covered", "--color", "22AA44", "--pos",
+                                      "1000,100", "--size", "800x600"})
+               : std::nullopt;
+    std::optional<XServer::Window> cover =
+        server ? server->open_window({"--title", "cover", "--color", "1122CC", "--pos", "1400,400",
+                                      "--size", "500x500"})
+               : std::nullopt;
     PlatformPtr platform = make_platform();
 };
 
@@ -70,6 +80,21 @@ void BM_CaptureWindow(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_CaptureWindow)->Unit(benchmark::kMillisecond);
+
+void BM_CaptureCoveredWindow(benchmark::State& state) {
+    Desktop& d = desktop();
+    WindowInfo info;
+    info.handle = d.covered ? d.covered->id : 0;
+    for (auto _ : state) {
+        auto picture = d.platform->capture_window(info, false);
+        if (!picture) {
+            state.SkipWithError(picture.error().message.c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(picture->pixels.data());
+    }
+}
+BENCHMARK(BM_CaptureCoveredWindow)->Unit(benchmark::kMillisecond);
 
 // A monitor source with the pointer drawn in copies on every tick: the count of
 // distinct frames per second it publishes.
