@@ -1,3 +1,4 @@
+#Requires -Version 3.0
 <#
 .SYNOPSIS
 Checks on a real Windows what the Wine-driven tests cannot: graphics-capture
@@ -20,6 +21,9 @@ Skips the borderless check's question.
 
 .PARAMETER Keep
 Keeps the pictures and recordings for a look afterwards.
+
+Needs Windows PowerShell 3.0 or later (on Windows 7, Windows Management
+Framework 3.0 or later).
 
 .EXAMPLE
 powershell -ExecutionPolicy Bypass -File scripts\check-windows.ps1 -Cli build\msvc\cli\vantle-cli.exe
@@ -54,7 +58,7 @@ $Cli = (Resolve-Path $Cli).Path
 
 Add-Type -AssemblyName System.Windows.Forms
 Add-Type -AssemblyName System.Drawing
-Add-Type -TypeDefinition @"
+Add-Type -TypeDefinition @'
 using System;
 using System.Collections.Generic;
 using System.Runtime.InteropServices;
@@ -152,7 +156,7 @@ public static class VantleCheck {
         return names;
     }
 }
-"@
+'@
 
 $work = Join-Path ([IO.Path]::GetTempPath()) ("vantle-check-" + [Guid]::NewGuid().ToString("N").Substring(0, 8))
 New-Item -ItemType Directory -Path $work | Out-Null
