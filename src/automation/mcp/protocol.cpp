@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "vantle/version.h"
+
 namespace vantle {
 
 namespace {
@@ -100,7 +102,7 @@ nlohmann::json initialize_result(const nlohmann::json& params) {
         {"capabilities", {{"tools", {{"listChanged", false}}}}},
         {"instructions", kInstructions},
         {"protocolVersion", version},
-        {"serverInfo", {{"name", "vantle"}, {"title", "Vantle"}, {"version", "0.3.0"}}},
+        {"serverInfo", {{"name", "vantle"}, {"title", "Vantle"}, {"version", VANTLE_VERSION}}},
     };
 }
 

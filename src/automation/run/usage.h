@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "vantle/version.h"
+
 namespace vantle {
 
 // The usage text, shown for `--help` (standard output), for a command line
@@ -10,6 +12,6 @@ namespace vantle {
 [[nodiscard]] std::string_view usage_text();
 
 // The version line's text, without its line feed.
-inline constexpr std::string_view kVersionText = "vantle 0.3.0";
+inline constexpr std::string_view kVersionText = "vantle " VANTLE_VERSION;
 
 }  // namespace vantle

@@ -16,7 +16,9 @@ namespace vantle::x11 {
 // of codecs, whose loading and relocation would otherwise be paid by every
 // start of the program, captures and listings included.
 
-// The module's file, beside the program's executable.
+// The module's file, beside the program's executable or, once installed, in
+// VANTLE_INSTALLED_MODULE_FOLDER relative to the program's folder (set by the
+// build from the install layout).
 inline constexpr std::string_view kEncoderModuleFile = "vantle-ffmpeg.so";
 // The one symbol the module exports: a function returning its table.
 inline constexpr const char* kEncoderModuleEntry = "vantle_ffmpeg_encoder_module";

@@ -11,6 +11,10 @@ namespace vantle::x11 {
 
 namespace {
 
+// The module beside the program (the build folder, or both files copied
+// anywhere together), else in the installed layout: <prefix>/lib/vantle beside
+// <prefix>/bin. Both are found from the program's own path, so a relocated
+// installation keeps working.
 Result<std::filesystem::path> module_path() {
     std::error_code error;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -18,7 +22,18 @@ Result<std::filesystem::path> module_path() {
         return std::unexpected(Error(
             "the H.264 encoder module could not be found: the program's own path is unknown"));
     }
-    return program.parent_path() / kEncoderModuleFile;
+    const std::filesystem::path beside = program.parent_path() / kEncoderModuleFile;
+    const std::filesystem::path installed =
+        (program.parent_path() / VANTLE_INSTALLED_MODULE_FOLDER / kEncoderModuleFile)
+            .lexically_normal();
+    for (const std::filesystem::path& candidate : {beside, installed}) {
+        if (std::filesystem::exists(candidate, error)) {
+            return candidate;
+        }
+    }
+    return std::unexpected(
+        Error("neither " + path_to_utf8(beside) + " nor " + path_to_utf8(installed) + " exists")
+            .context("the H.264 encoder module could not be loaded"));
 }
 
 Result<const EncoderModule*> load_module() {
