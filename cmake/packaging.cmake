@@ -27,14 +27,17 @@ else()
     ${CMAKE_BINARY_DIR}/packaging/copyright @ONLY)
   # A native Debian package carries a changelog; this one names the release.
   # The date honours SOURCE_DATE_EPOCH, and gzip -n leaves out the time, so
-  # equal sources make equal files.
+  # equal sources make equal files. The manual page is compressed the same way.
   string(TIMESTAMP vantle_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/changelog.in
     ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/vantle-cli.1 ${CMAKE_BINARY_DIR}/packaging/vantle-cli.1
+    @ONLY)
   execute_process(COMMAND gzip -9 -n -f ${CMAKE_BINARY_DIR}/packaging/changelog
-    COMMAND_ERROR_IS_FATAL ANY)
+    ${CMAKE_BINARY_DIR}/packaging/vantle-cli.1 COMMAND_ERROR_IS_FATAL ANY)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
     DESTINATION ${VANTLE_INSTALL_DOCDIR})
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/vantle-cli.1.gz DESTINATION share/man/man1)
 endif()
 
 set(CPACK_PACKAGE_NAME vantle-cli)

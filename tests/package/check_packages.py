@@ -43,6 +43,7 @@ DEB_FILES = {
     "usr/share/doc/vantle-cli/AUTOMATION.md",
     "usr/share/doc/vantle-cli/changelog.gz",
     "usr/share/doc/vantle-cli/copyright",
+    "usr/share/man/man1/vantle-cli.1.gz",
 }
 # The runtime DLLs of MinGW-w64, which a user's Windows does not have.
 MINGW_RUNTIME_DLLS = {"libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll"}
