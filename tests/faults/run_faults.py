@@ -6,8 +6,11 @@ planted at the temporary name.
 
 Each group runs in a private mount namespace (unshare -m), so the small file
 systems it mounts vanish with it whatever happens. Groups that need root,
-mounts, an X server or a second user end with 77 (skipped) when they cannot
-have them; everything else that goes wrong is a failure (1).
+mounts or a second user end with 77 (skipped) when this machine may not give
+them; one that loses them part-way reports the cases that passed and a
+"skipped:" line for the rest, which tests/check_skips.py sees. A missing tool
+or an X server that did not start is a failure (1), as is everything else that
+goes wrong.
 
 Usage: run_faults.py --cli PATH --fake PATH --window PATH --group NAME
   --cli     the real vantle-cli (X11 platform)
@@ -160,13 +163,13 @@ def mount_tmpfs(folder, options="size=256k,mode=0755"):
     done = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder],
                           capture_output=True)
     if done.returncode != 0:
-        raise Skip(f"mount: {done.stderr.decode().strip()}")
+        raise Skip(f"the machine refuses mounts (mount: {done.stderr.decode().strip()})")
 
 
 def remount_read_only(folder):
     done = subprocess.run(["mount", "-o", "remount,ro", folder], capture_output=True)
     if done.returncode != 0:
-        raise Skip(f"remount read-only: {done.stderr.decode().strip()}")
+        raise Skip(f"the machine refuses mounts (remount: {done.stderr.decode().strip()})")
 
 
 def fill(folder):
@@ -186,12 +189,12 @@ def second_user():
     """A throw-away user, removed again afterwards."""
     need_root()
     if shutil.which("useradd") is None or shutil.which("setpriv") is None:
-        raise Skip("useradd or setpriv missing")
+        raise Failure("useradd or setpriv is missing (Debian's passwd and util-linux)")
     name = f"vfault{os.getpid()}"
     done = subprocess.run(["useradd", "--system", "--no-create-home", "--shell",
                            "/usr/sbin/nologin", name], capture_output=True)
     if done.returncode != 0:
-        raise Skip(f"useradd: {done.stderr.decode().strip()}")
+        raise Skip(f"the machine refuses a second user (useradd: {done.stderr.decode().strip()})")
     try:
         yield pwd.getpwnam(name)
     finally:
@@ -203,7 +206,7 @@ class XDisplay:
 
     def __init__(self):
         if shutil.which("Xvfb") is None:
-            raise Skip("no Xvfb")
+            raise Failure("Xvfb is missing; scripts/setup installs it")
         try:
             self.server, self.display = start_x_server(xvfb_argv("640x480x24"), seconds=20)
         except XServerError as error:
@@ -352,6 +355,47 @@ def group_full_disk(ws):
     check(len(lines) in (1, 2) and lines[-1].startswith("vantle: ") and
           lines[-1].endswith(": " + os_text(28)), f"record: stderr {err!r}")
     print(f"  the recording said: {lines[-1]}")
+    check(contents(os.path.join(full, "clip.mp4")) == b"the previous clip\n", "clip.mp4 changed")
+    check(listing(full) == before, f"left behind: {listing(full)}")
+
+    yield "a disk that fills while a recording runs, from the command line and through the server"
+    # Room for the file's opening and its first frames only: the recording
+    # starts, and the disk fills part-way through it.
+    filler = os.path.join(full, "filler")
+    room = 48 * 1024
+    display = XDisplay()
+    try:
+        display.window("busy", "--pattern", "--clock", "0,0", "--size", "320x240")
+        os.truncate(filler, max(os.path.getsize(filler) - room, 0))
+        status, out, err = ws.cli(["record", "--window", "busy", "--max-seconds", "6", "--out",
+                                   os.path.join(full, "clip.mp4")], display)
+        cli_listing = listing(full)
+        cli_clip = contents(os.path.join(full, "clip.mp4"))
+        session = McpSession(ARGS.cli, display.env(ws.env), ws.root)
+        clip = os.path.join(full, "clip.mp4")
+        error, text = session.tool("record_start", {"window": "busy", "out": clip, "max_seconds": 6})
+        check(not error, f"record_start should open the file while there is room: {text!r}")
+        recording_id = json.loads(text)["id"]
+        time.sleep(3)
+        error, text = session.tool("record_stop", {"id": recording_id})
+        check(error and text.startswith(f"the recording to {clip} failed: ") and
+              text.endswith(": " + os_text(28)), f"record_stop: {text!r}")
+        reply = session.call("ping")
+        check(reply.get("result") == {}, f"the server does not go on after the failure: {reply}")
+        error, text = session.tool("capture", {"window": "busy", "out": os.path.join(ws.root, "after.png")})
+        check(not error, f"a capture after the failed recording: {text!r}")
+        session.process.stdin.close()
+        check(session.process.wait(30) == 0, "server status")
+        check(session.process.stderr.read() == b"", "server stderr")
+    finally:
+        display.close()
+    lines = err.splitlines()
+    check(status == 1 and out == "", f"record: status {status}, stdout {out!r}, stderr {err!r}")
+    check(len(lines) in (1, 2) and lines[-1].startswith("vantle: ") and
+          lines[-1].endswith(": " + os_text(28)), f"record: stderr {err!r}")
+    print(f"  the recording said: {lines[-1]}")
+    check(cli_clip == b"the previous clip\n", "clip.mp4 changed by the command line's recording")
+    check(cli_listing == before, f"left behind by the command line: {cli_listing}")
     check(contents(os.path.join(full, "clip.mp4")) == b"the previous clip\n", "clip.mp4 changed")
     check(listing(full) == before, f"left behind: {listing(full)}")
 
@@ -562,6 +606,7 @@ def group_settings_replaced(ws):
     os.makedirs(os.path.join(ws.root, "a"))
     os.makedirs(os.path.join(ws.root, "c"))
     writer.start()
+    both = {"alpha": 0, "gamma": 0}
     try:
         for _ in range(150):
             error, result = session.tool("capture", {"window": "Notes"})
@@ -570,9 +615,12 @@ def group_settings_replaced(ws):
             folder, name = os.path.split(saved)
             check((folder, name.split(" ")[0]) in ((f"{ws.root}/a", "alpha"), (f"{ws.root}/c", "gamma")),
                   f"a path mixing two settings files: {saved}")
+            both[name.split(" ")[0]] += 1
     finally:
         stop.set()
         writer.join()
+    # A server that read one of the files only would never mix them either.
+    check(both["alpha"] > 0 and both["gamma"] > 0, f"the captures never saw both files: {both}")
 
     session.process.stdin.close()
     check(session.process.wait(60) == 0, "server status")
@@ -743,8 +791,12 @@ def run_group(name):
                 case = next(cases)
             except StopIteration:
                 break
-            except Skip:
-                raise
+            except Skip as skip:
+                if case is None:
+                    raise
+                # The cases before this one passed and stay counted.
+                print(f"skipped: {case} and the cases after it: {skip}")
+                break
             except Failure as failure:
                 print(f"FAIL {case}: {failure}")
                 failed += 1

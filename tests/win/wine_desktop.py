@@ -17,7 +17,10 @@ of their own (--prefix), each in one wineserver session of scripts/wine-run
 that is started with DISPLAY already pointing at the suite's own X server: a
 Wine session's desktop belongs to the display its first window was made on.
 
-Exit status: 0 passed, 1 failed, 77 skipped (with the reason on standard output).
+Exit status: 0 passed, 1 failed, 77 skipped (with a "skipped: <reason>" line on
+standard output; tests/allowed_skips.json says which skips may happen). An X
+server that did not start, a missing Xorg or a build without the Windows
+desktop layer fail.
 Every process started here is ended, also when a check fails or the test is
 interrupted.
 """
@@ -91,7 +94,7 @@ def read_display_number(children, argv, what):
     try:
         _, display = start_x_server(argv, start=children.start)
     except XServerError as error:
-        raise Skip(f"{what} did not start (status {error.status})") from None
+        raise Failure(f"{what} did not start (status {error.status})") from None
     return display
 
 
@@ -108,7 +111,7 @@ LEFT = (800, 600)
 
 def start_two_monitors(children, config, home):
     if not shutil.which("Xorg"):
-        raise Skip("Xorg is not installed (scripts/setup installs xserver-xorg-video-dummy)")
+        raise Failure("Xorg is not installed (scripts/setup installs xserver-xorg-video-dummy)")
     return read_display_number(
         children,
         ["Xorg", "-displayfd", "{fd}", "-noreset", "-nolisten", "tcp", "-config", config,
@@ -388,7 +391,7 @@ NO_DESKTOP = b"this build has no desktop support"
 def require_desktop(wine):
     status, _, err = wine.vantle("windows", "--json")
     if status != 0 and NO_DESKTOP in err:
-        raise Skip("this build has no Windows desktop layer yet (`windows` says: "
+        raise Failure("this build has no Windows desktop layer (`windows` says: "
                    + err.decode(errors="replace").strip() + ")")
 
 
@@ -471,10 +474,16 @@ def suite_desktop(args, wine, children):
             if request.get("minimized"):
                 entry.update(height=None, minimized=True, monitor=None, width=None, x=None, y=None)
             want.append(entry)
-        # Topmost first: the windows were opened in this order, the last on top.
         got = sorted(ours, key=lambda e: e["title"])
         if got != sorted(want, key=lambda e: e["title"]):
             raise Failure(f"the test windows are listed as {ours}, expected {want}")
+        # Topmost first: the windows were opened in this order, each on top of
+        # the ones before, and none has been raised since.
+        shown = [e["title"] for e in ours if not e["minimized"]]
+        opened = [e["title"] for e in want if not e["minimized"]]
+        if shown != opened[::-1]:
+            raise Failure(f"the windows are listed in the order {shown}, not topmost first "
+                          f"{opened[::-1]}")
         own = [w for w in listing["windows"] if w["process"] == "vantle-cli.exe"]
         if own:
             raise Failure(f"the program lists its own windows: {own}")
