@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/timed.h"
 #include "record/capture_arrival.h"
 #include "support/logger.h"
 #include "support/writer.h"
@@ -14,7 +15,15 @@ namespace {
 
 using std::chrono::milliseconds;
 
+// Long enough never to run out on a loaded machine; the waits below end early,
+// and wait_at_once holds them to that.
 constexpr milliseconds kGenerous{60'000};
+
+FrameHandle wait_at_once(CaptureSourceState& state) {
+    const auto [frame, took] = testing::timed([&] { return state.wait_first_frame(kGenerous); });
+    EXPECT_LT(took, testing::kAtOnce) << "the first-frame wait ran on instead of returning";
+    return frame;
+}
 
 // The byte a texture holds at (x, y), channel c: distinct enough that a copy
 // from the wrong origin or pitch shows.
@@ -218,7 +227,7 @@ TEST_F(CaptureSourceStateTest, ASteadyArrivalCopiesClosesAndPublishesWithoutRecr
     EXPECT_EQ(frame->width, 4u);
     EXPECT_EQ(frame->height, 3u);
     EXPECT_EQ(frame->pixels[(2 * 4 + 3) * 4 + 1], texel(3, 2, 1));
-    EXPECT_EQ(state.wait_first_frame(kGenerous), frame);
+    EXPECT_EQ(wait_at_once(state), frame);
     EXPECT_EQ(log_.text(), "");
 }
 
@@ -317,20 +326,20 @@ TEST_F(CaptureSourceStateTest, TheFirstFrameWaitEndsWithAnArrivalOrWhenTheItemCl
         FakeArrival arrival(state, {8, 8, 8, 8});
         state.on_frame_arrived(arrival);
     });
-    const FrameHandle first = state.wait_first_frame(kGenerous);
+    const FrameHandle first = wait_at_once(state);
     service.join();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->width, 8u);
     state.on_closed();
     EXPECT_TRUE(state.has_ended());
-    EXPECT_EQ(state.wait_first_frame(kGenerous), first);  // the last picture stays readable
+    EXPECT_EQ(wait_at_once(state), first);  // the last picture stays readable
 
     CaptureSourceState closing({8, 8}, std::nullopt);
     std::thread closer([&closing] {
         std::this_thread::sleep_for(milliseconds(20));
         closing.on_closed();
     });
-    EXPECT_EQ(closing.wait_first_frame(kGenerous), nullptr);  // at once, not after the timeout
+    EXPECT_EQ(wait_at_once(closing), nullptr);
     closer.join();
 }
 

@@ -3,16 +3,26 @@
 #include <thread>
 
 #include "fakes/fake_recording.h"
+#include "fakes/timed.h"
 #include "record/latest_frame_slot.h"
 
 namespace vantle {
 namespace {
 
 using std::chrono::milliseconds;
+using testing::kAtOnce;
 using testing::solid_frame;
+using testing::timed;
 
-// Long enough never to run out on a loaded machine; the waits below end early.
+// Long enough never to run out on a loaded machine; the waits below end early,
+// and wait_at_once holds them to that.
 constexpr milliseconds kGenerous{60'000};
+
+FrameHandle wait_at_once(LatestFrameSlot& slot) {
+    const auto [frame, took] = timed([&] { return slot.wait_first_frame(kGenerous); });
+    EXPECT_LT(took, kAtOnce) << "the first-frame wait ran on instead of returning";
+    return frame;
+}
 
 TEST(LatestFrameSlot, KeepsOnlyTheNewestPictureAndIgnoresNull) {
     LatestFrameSlot slot;
@@ -34,13 +44,13 @@ TEST(LatestFrameSlot, FirstFrameWaitReturnsWhatIsThereOrNullWhenEndedOrTimedOut)
     LatestFrameSlot ended;
     ended.end();
     EXPECT_TRUE(ended.has_ended());
-    EXPECT_EQ(ended.wait_first_frame(kGenerous), nullptr);  // returns at once
+    EXPECT_EQ(wait_at_once(ended), nullptr);
 
     LatestFrameSlot ready;
     const FrameHandle frame = solid_frame(2, 2, 1);
     ready.publish(frame);
     ready.end();  // a picture that came before the end is still handed out
-    EXPECT_EQ(ready.wait_first_frame(kGenerous), frame);
+    EXPECT_EQ(wait_at_once(ready), frame);
     EXPECT_EQ(ready.latest(), frame);
 }
 
@@ -51,7 +61,7 @@ TEST(LatestFrameSlot, FirstFrameWaitWakesOnAnotherThreadsPublishOrEnd) {
         std::this_thread::sleep_for(milliseconds(20));
         published.publish(frame);
     });
-    EXPECT_EQ(published.wait_first_frame(kGenerous), frame);
+    EXPECT_EQ(wait_at_once(published), frame);
     publisher.join();
 
     LatestFrameSlot closed;
@@ -59,7 +69,7 @@ TEST(LatestFrameSlot, FirstFrameWaitWakesOnAnotherThreadsPublishOrEnd) {
         std::this_thread::sleep_for(milliseconds(20));
         closed.end();
     });
-    EXPECT_EQ(closed.wait_first_frame(kGenerous), nullptr);
+    EXPECT_EQ(wait_at_once(closed), nullptr);
     closer.join();
 }
 
@@ -84,7 +94,11 @@ TEST(LatestFrameSlot, TellsWhetherTheNewestPictureWasTakenAndWhenItWasAskedFor) 
         std::this_thread::sleep_for(milliseconds(20));
         (void)slot.latest();
     });
-    slot.wait_taken(std::chrono::steady_clock::now() + kGenerous);
+    const auto took = timed([&] {
+                          slot.wait_taken(std::chrono::steady_clock::now() + kGenerous);
+                          return true;
+                      }).second;
+    EXPECT_LT(took, kAtOnce) << "the wait for the taker ran on after the picture was taken";
     EXPECT_TRUE(slot.demand().taken);
     taker.join();
 }
