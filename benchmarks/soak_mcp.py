@@ -103,6 +103,8 @@ class Desktop:
                 raise Failure("openbox did not come up")
             time.sleep(0.05)
         self.windows = {}
+        # Each window's colours in the order they were painted, with the time.
+        self.repaints = {}
         for title, colour, (x, y), (width, height) in WINDOWS:
             window = subprocess.Popen(
                 [test_window, "--title", title, "--color", colour, "--pos", f"{x},{y}",
@@ -117,6 +119,7 @@ class Desktop:
         window = self.windows[title]
         window.stdin.write(f"color {colour}\n".encode())
         window.stdin.flush()
+        self.repaints.setdefault(title, []).append((time.monotonic(), colour))
 
     def close(self):
         for process in reversed(self.processes):
@@ -487,9 +490,69 @@ def recording_phase(session, desktop, folder, count, left_running, fps, seconds)
     return ids, started, outcomes, targets
 
 
-def check_recordings(ids, started, outcomes, targets, fps, input_closed, exited):
+def centre_colours(path, width, height):
+    """The colour at the middle of every frame of a video, decoded by ffmpeg."""
+    out = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt",
+                          "rgb24", "-"], capture_output=True)
+    if out.returncode != 0:
+        raise Failure(f"ffmpeg cannot decode {path}: {out.stderr.decode(errors='replace')}")
+    size = width * height * 3
+    at = ((height // 2) * width + width // 2) * 3
+    return [tuple(out.stdout[i + at:i + at + 3]) for i in range(0, len(out.stdout), size)]
+
+
+def check_content(path, width, height, title, desktop, fps):
+    """The frames of a window's recording show its colours in the order they were
+    painted, each for as long as it stayed on long enough to be seen, and
+    nothing else."""
+    initial = next(colour for name, colour, _, _ in WINDOWS if name == title)
+    painted = [(0.0, initial)] + desktop.repaints.get(title, [])
+    palette = {colour: tuple(bytes.fromhex(colour)) for _, colour in painted}
+
+    def named(rgb):
+        distance, colour = min((max(abs(a - b) for a, b in zip(rgb, want)), colour)
+                               for colour, want in palette.items())
+        if distance <= 24:
+            return colour
+        raise Failure(f"{path}: a frame shows {rgb}, none of the colours {title!r} was painted")
+
+    shown = []
+    for rgb in centre_colours(path, width, height):
+        # A repaint clears the window to its black background before it paints
+        # the new colour, so a picture may catch it in between.
+        if all(channel <= 40 for channel in rgb):
+            continue
+        colour = named(rgb)
+        if not shown or shown[-1] != colour:
+            shown.append(colour)
+    # A colour on screen for two frame periods or more must be in the video; a
+    # shorter one may fall between two frames. Each must come in its order.
+    period = 1.0 / fps
+    must = []
+    for k, (when, colour) in enumerate(painted):
+        ends = painted[k + 1][0] if k + 1 < len(painted) else None
+        must.append(ends is None or k == 0 or ends - when >= 2 * period)
+    position = 0
+    for colour in shown:
+        while position < len(painted) and painted[position][1] != colour:
+            if must[position]:
+                raise Failure(f"{path}: {painted[position][1]} (painted {position}th) is missing "
+                              f"or out of order; the frames show {shown}, painted "
+                              f"{[c for _, c in painted]}")
+            position += 1
+        if position == len(painted):
+            raise Failure(f"{path}: the frames show {shown}, out of the order painted "
+                          f"{[c for _, c in painted]}")
+        position += 1
+    if position != len(painted):
+        raise Failure(f"{path}: the frames end with {shown[-1]}, not the last colour painted "
+                      f"{painted[-1][1]}")
+
+
+def check_recordings(ids, started, outcomes, targets, fps, input_closed, exited, desktop):
     """Every file complete, of the reported size and frame count, which fits
-    the time between its start and its stop."""
+    the time between its start and its stop; a window's recording shows what
+    the window showed."""
     frames_seen = []
     for k, recording_id in enumerate(ids):
         path, start_sent, start_reply = started[recording_id]
@@ -519,6 +582,8 @@ def check_recordings(ids, started, outcomes, targets, fps, input_closed, exited)
         low = max(int((stop_sent - start_reply) * fps * 0.9) - 2, 1)
         if not low <= frames <= high:
             raise Failure(f"{path}: {frames} frames at {fps} fps, expected {low} to {high}")
+        if "window" in targets[k][0]:
+            check_content(path, width, height, targets[k][0]["window"], desktop, fps)
         frames_seen.append(frames)
     return frames_seen
 
@@ -544,7 +609,7 @@ def main():
     if not binary or not test_window:
         parser.error("give --build, or --binary and --test-window")
     binary, test_window = os.path.abspath(binary), os.path.abspath(test_window)
-    for tool in ("Xvfb", "openbox", "xprop", "ffprobe"):
+    for tool in ("Xvfb", "openbox", "xprop", "ffmpeg", "ffprobe"):
         if shutil.which(tool) is None:
             sys.exit(f"soak_mcp.py: {tool} is needed; scripts/setup installs it")
     left_running = min(args.left_running, args.recordings)
@@ -587,14 +652,16 @@ def main():
             raise Failure(f"the server exited with {exit_status}")
         if args.recordings:
             frames = check_recordings(ids, started, outcomes, targets, args.fps, input_closed,
-                                      exited)
+                                      exited, desktop)
             print(f"  {len(frames)} MP4 files complete, {min(frames)} to {max(frames)} frames "
                   f"each", flush=True)
         stderr.close()
         with open(os.path.join(folder, "server-stderr.txt"), "rb") as errors:
             text = errors.read().decode(errors="replace").strip()
         if text:
-            print("server's standard error:\n" + text)
+            # Nothing the soak asks for gives the server a reason to warn or
+            # complain: any line there is a fault of the run.
+            raise Failure("the server wrote to its standard error:\n" + text)
         print(f"soak passed: {session.sent} lines sent, {session.replies} replies checked")
         status = 0
     except Failure as failure:

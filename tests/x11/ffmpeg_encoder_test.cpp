@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,12 +45,24 @@ class FfmpegEncoderTest : public ::testing::Test {
     fs::path dir_;
 };
 
+// Frame i's colour as (blue, green, red): each 32 steps from its neighbours' in
+// one channel at least, so a decoded frame tells which one it is despite the loss.
+std::array<std::uint8_t, 3> frame_colour(std::uint64_t i) {
+    return {static_cast<std::uint8_t>(i % 8 * 32 + 16), static_cast<std::uint8_t>(i / 8 * 32 + 16),
+            64};
+}
+
 TEST_F(FfmpegEncoderTest, WritesAnMp4ThatFfprobeReadsWithEveryFrameAtItsTime) {
     const fs::path file = dir_ / "out.mp4";
     auto encoder = open_ffmpeg_encoder(file, 96, 64, 30);
     ASSERT_TRUE(encoder) << encoder.error().render();
     for (std::uint64_t i = 0; i < 60; ++i) {
-        const auto pixels = canvas(96, 64, static_cast<std::uint8_t>(i * 4));
+        std::vector<std::uint8_t> pixels(std::size_t{96} * 64 * 4, 255);
+        const auto colour = frame_colour(i);
+        for (std::size_t at = 0; at < pixels.size(); at += 4) {
+            std::copy(colour.begin(), colour.end(),
+                      pixels.begin() + static_cast<std::ptrdiff_t>(at));
+        }
         ASSERT_TRUE((*encoder)->write_frame(pixels.data(), pixels.size(), i));
     }
     ASSERT_TRUE((*encoder)->finish());
@@ -65,6 +80,39 @@ TEST_F(FfmpegEncoderTest, WritesAnMp4ThatFfprobeReadsWithEveryFrameAtItsTime) {
     EXPECT_EQ(probe.frame_rate, "30/1");
     EXPECT_DOUBLE_EQ(probe.duration, 2.0);
     EXPECT_DOUBLE_EQ(probe.start_time, 0.0);
+
+    // Decoded independently: every frame shows its own colour, in order, at i/30 s.
+    const CommandOutput rgb = run_command(
+        {"ffmpeg", "-v", "error", "-i", file.string(), "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    ASSERT_EQ(rgb.status, 0);
+    constexpr std::size_t kFrameBytes = 96 * 64 * 3;
+    ASSERT_EQ(rgb.out.size(), 60 * kFrameBytes);
+    for (std::uint64_t i = 0; i < 60; ++i) {
+        const auto [blue, green, red] = frame_colour(i);
+        // The middle pixel, away from the chroma edges.
+        const std::size_t at = i * kFrameBytes + (32 * 96 + 48) * 3;
+        const int want[] = {red, green, blue};
+        for (std::size_t k = 0; k < 3; ++k) {
+            EXPECT_NEAR(static_cast<unsigned char>(rgb.out[at + k]), want[k], 12)
+                << "frame " << i << " channel " << k;
+        }
+    }
+    const CommandOutput times =
+        run_command({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                     "frame=best_effort_timestamp_time", "-of", "csv=p=0", file.string()});
+    ASSERT_EQ(times.status, 0);
+    std::istringstream lines(times.out);
+    std::vector<double> seconds;
+    // A frame with side data gets an empty field after its time, and a line of its own.
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line[0] != ',') {
+            seconds.push_back(std::stod(line.substr(0, line.find(','))));
+        }
+    }
+    ASSERT_EQ(seconds.size(), 60u);
+    for (std::size_t i = 0; i < seconds.size(); ++i) {
+        EXPECT_NEAR(seconds[i], static_cast<double>(i) / 30, 0.0005) << "frame " << i;
+    }
 }
 
 TEST_F(FfmpegEncoderTest, RefusesOddSizesAndWrongPictureLengths) {
