@@ -29,8 +29,15 @@ A transcript file is JSON: {"cases": [case, ...]}. A case holds
               to the "width" and "height" of the PNG it must be; anything else,
               a leftover "<name>.vantle-tmp" included, fails the case
 
+  "windows"   optional: where the Windows build differs by design, an object
+              with "why" (the reason, required) and the "stdout", "stderr" or
+              "files" that take the place of the case's own when the program
+              runs under Wine (--wrapper)
+
 "{workdir}" in an expected stdout or stderr stands for the case's folder, the
-program's current directory, so absolute paths can be written down.
+program's current directory, so absolute paths can be written down; under Wine
+it is the folder as Windows names it (Z:\\tmp\\...). "{workdir_json}" is the
+same inside a JSON string (its backslashes doubled).
 
 Usage: run_transcripts.py --binary PATH [--wrapper CMD] FILE...
 --wrapper runs the binary through another program (for example wine).
@@ -87,7 +94,19 @@ def files_problems(case, workdir):
     return problems
 
 
+def windows_form(case):
+    """The case as the Windows build must pass it under Wine."""
+    differs = case.get("windows")
+    if differs is None:
+        return case
+    if not differs.get("why"):
+        raise ValueError(f"{case['name']}: a Windows form without its reason")
+    return dict(case, **{k: v for k, v in differs.items() if k != "why"})
+
+
 def run_case(case, base, binary, wrapper, workdir):
+    if wrapper:
+        case = windows_form(case)
     env = fake_program_env(case.get("desktop"), base, workdir)
     calls_path = os.path.join(workdir, "calls.txt")
     if os.path.exists(calls_path):
@@ -102,9 +121,16 @@ def run_case(case, base, binary, wrapper, workdir):
         want_err = b"vantle: " + encode(case["usage_error"]) + b"\n\n" + usage
         want_status = 64
     else:
-        folder = encode(os.path.realpath(workdir))
-        want_out = expected_bytes(case.get("stdout"), base).replace(b"{workdir}", folder)
-        want_err = expected_bytes(case.get("stderr"), base).replace(b"{workdir}", folder)
+        folder = os.path.realpath(workdir)
+        if wrapper:
+            # Wine shows the host's root as drive Z:.
+            folder = "Z:" + folder.replace("/", "\\")
+        folder_json = json.dumps(folder)[1:-1]
+        want_out = expected_bytes(case.get("stdout"), base)
+        want_err = expected_bytes(case.get("stderr"), base)
+        for placeholder, value in ((b"{workdir_json}", folder_json), (b"{workdir}", folder)):
+            want_out = want_out.replace(placeholder, encode(value))
+            want_err = want_err.replace(placeholder, encode(value))
         want_status = case["status"]
 
     argv = wrapper + [binary] + [encode(a) for a in case["args"]]
