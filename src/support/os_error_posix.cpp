@@ -12,6 +12,11 @@ std::string os_error_text(std::uint32_t code) {
     return format_os_error(text != nullptr ? text : "", code);
 }
 
+std::string os_error_text(const std::error_code& error) {
+    // Both the generic and the system category hold errno values here.
+    return os_error_text(static_cast<std::uint32_t>(error.value()));
+}
+
 std::string last_os_error_text() {
     return os_error_text(static_cast<std::uint32_t>(errno));
 }

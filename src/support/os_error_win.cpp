@@ -33,6 +33,37 @@ std::string os_error_text(std::uint32_t code) {
     return format_os_error(text, hresult);
 }
 
+std::string os_error_text(const std::error_code& error) {
+    if (error.category() != std::generic_category()) {
+        return os_error_text(static_cast<std::uint32_t>(error.value()));
+    }
+    struct Equivalent {
+        std::errc errc;
+        DWORD win32;
+    };
+    static constexpr Equivalent kEquivalents[] = {
+        {std::errc::no_such_file_or_directory, ERROR_PATH_NOT_FOUND},
+        {std::errc::not_a_directory, ERROR_DIRECTORY},
+        {std::errc::is_a_directory, ERROR_ACCESS_DENIED},  // what opening a folder as a file gives
+        {std::errc::file_exists, ERROR_ALREADY_EXISTS},
+        {std::errc::permission_denied, ERROR_ACCESS_DENIED},
+        {std::errc::no_space_on_device, ERROR_DISK_FULL},
+        {std::errc::filename_too_long, ERROR_FILENAME_EXCED_RANGE},
+        {std::errc::directory_not_empty, ERROR_DIR_NOT_EMPTY},
+        {std::errc::invalid_argument, ERROR_INVALID_PARAMETER},
+        {std::errc::not_enough_memory, ERROR_NOT_ENOUGH_MEMORY},
+        {std::errc::resource_unavailable_try_again, ERROR_NOT_ENOUGH_MEMORY},
+        {std::errc::read_only_file_system, ERROR_WRITE_PROTECT},
+    };
+    for (const Equivalent& equivalent : kEquivalents) {
+        if (error == equivalent.errc) {
+            return os_error_text(equivalent.win32);
+        }
+    }
+    // No Win32 error says the same: the C library's text and the errno value.
+    return format_os_error(error.message(), static_cast<std::uint32_t>(error.value()));
+}
+
 std::string last_os_error_text() {
     return os_error_text(GetLastError());
 }

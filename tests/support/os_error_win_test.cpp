@@ -28,6 +28,20 @@ TEST(OsError, ShowsHresultsUnchanged) {
     expect_system_text_with_code(os_error_text(0x80004001u), "(0x80004001)");  // E_NOTIMPL
 }
 
+TEST(OsError, ShowsAnErrnoOfTheStandardLibraryAsTheWin32ErrorOfTheSameMeaning) {
+    // MinGW's std::filesystem reports some failures as errno values; read as a
+    // Win32 code, ENOTDIR (20) would say "bad unit".
+    EXPECT_EQ(os_error_text(std::make_error_code(std::errc::not_a_directory)),
+              os_error_text(ERROR_DIRECTORY));
+    EXPECT_EQ(os_error_text(std::make_error_code(std::errc::no_space_on_device)),
+              os_error_text(ERROR_DISK_FULL));
+    EXPECT_EQ(os_error_text(std::error_code(ERROR_ACCESS_DENIED, std::system_category())),
+              os_error_text(ERROR_ACCESS_DENIED));
+    // Without an equivalent: the C library's text and the errno value.
+    expect_system_text_with_code(os_error_text(std::make_error_code(std::errc::broken_pipe)),
+                                 "(0x00000020)");
+}
+
 TEST(OsError, WritesOnlyTheCodeWhenTheSystemHasNoText) {
     EXPECT_EQ(os_error_text(0x8FFF1234u), "(0x8FFF1234)");
 }

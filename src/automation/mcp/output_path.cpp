@@ -109,7 +109,7 @@ std::expected<std::filesystem::path, std::string> resolve_output_path(
     std::filesystem::create_directories(folder, error);
     if (error) {
         return std::unexpected("could not create " + path_to_utf8(folder) + ": " +
-                               os_error_text(static_cast<std::uint32_t>(error.value())));
+                               os_error_text(error));
     }
     return first_free_name(
         folder, expand_filename_pattern(config.filename_pattern, local_time_now()), extension);

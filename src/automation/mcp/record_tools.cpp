@@ -102,7 +102,7 @@ json record_start(McpServer& server, const json& arguments) {
         thread = std::thread(recording_thread, server.platform(), std::move(request), id, stop_flag,
                              channel, result, server.make_frame_clock, server.sleep);
     } catch (const std::system_error& error) {
-        return tool_error(os_error_text(static_cast<std::uint32_t>(error.code().value())));
+        return tool_error(os_error_text(error.code()));
     }
 
     StartSignal signal;
