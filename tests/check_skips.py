@@ -82,11 +82,13 @@ def skips_in_run(junit):
     return skips
 
 
-def allowing(entries, preset, held, ident, reason):
+def allowing(entries, preset, held, test, ident, reason):
     for entry in entries:
         if preset not in entry["presets"]:
             continue
         if not re.fullmatch(entry["test"], ident):
+            continue
+        if "ctest" in entry and not re.fullmatch(entry["ctest"], test):
             continue
         if entry["reason"] not in reason:
             continue
@@ -115,7 +117,7 @@ def main():
     held = machine_conditions()
     allowed, refused = [], []
     for test, ident, reason, _ in skips:
-        entry = allowing(entries, args.preset, held, ident, reason)
+        entry = allowing(entries, args.preset, held, test, ident, reason)
         name = ident if ident == test else f"{test}: {ident}"
         if entry is None:
             last = [line for line in reason.splitlines() if line.strip()][-3:]
