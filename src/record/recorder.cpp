@@ -152,7 +152,30 @@ CliResult<RecordOutcome> run_recording(Platform& platform, const RecordTarget& t
     }
     std::unique_ptr<FrameSource> source = std::move(*started_source);
 
-    FrameHandle first = source->wait_first_frame(kFirstFrameTimeout);
+    FrameHandle first;
+    if (options.give_up) {
+        // In slices, so a server that has to end is not held up by a source
+        // that is slow to deliver.
+        constexpr std::chrono::milliseconds kSlice{50};
+        const auto deadline = std::chrono::steady_clock::now() + kFirstFrameTimeout;
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                break;
+            }
+            first = source->wait_first_frame(std::min(left, kSlice));
+            if (first || source->has_ended()) {
+                break;
+            }
+            if (options.give_up()) {
+                return std::unexpected(CliError::failed(
+                    "the server is ending; the recording was given up before its first frame"));
+            }
+        }
+    } else {
+        first = source->wait_first_frame(kFirstFrameTimeout);
+    }
     if (!first) {
         return std::unexpected(
             CliError::failed("no frame arrived within 3 seconds; nothing was recorded"));

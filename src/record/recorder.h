@@ -28,6 +28,10 @@ struct RecordOptions {
     std::uint32_t fps = 30;             // 1 to 60 from every caller; 0 is treated as 1
     std::optional<double> max_seconds;  // positive when present
     bool cursor = false;
+    // Looked at while the first frame is awaited: when it turns true, the
+    // recording gives up at once without a file (the automation server is
+    // ending). Empty: the whole wait is sat out.
+    StopCheck give_up;
 };
 
 struct RecordOutcome {

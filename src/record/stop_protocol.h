@@ -16,8 +16,9 @@ inline constexpr std::chrono::seconds kStopTimeout{60};
 
 // The recording side of a recording's stop and done rendezvous. On Windows
 // these are the manual-reset events "Local\invalid.vantle.app.record.<id>.stop"
-// and ".done"; on Linux one abstract-namespace socket of that stem that only
-// the same user can reach and that vanishes with the process. Either way: stop
+// and ".done"; on Linux one Unix socket of that stem in a folder where only
+// this user can create names, which only the same user can reach and which
+// stops answering when the process dies. Either way: stop
 // turns signalled once and stays so; done, once signalled, stays signalled until
 // this object is destroyed, so a stop request that arrives after it succeeds at
 // once. Destroying the object makes the recording unreachable.
@@ -48,7 +49,8 @@ class RecordingEvents {
 // its file to be done. Fails with "no recording <id> is running" (exit code 2)
 // when it cannot be reached, and with "recording <id> was asked to stop but has
 // not finished its file after <s> s" (exit code 1) when done does not come in
-// time; the stop request then stays in force.
+// time (the stop request then stays in force) or, at once, when the recording
+// took the request and then ended without its file done (its process died).
 [[nodiscard]] CliStatus request_stop(const RecordingId& id, std::chrono::nanoseconds timeout);
 
 // The command line's predicate: an interrupt (Ctrl+C, a console close, SIGINT,

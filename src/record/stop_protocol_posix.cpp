@@ -1,13 +1,19 @@
-// The stop/done rendezvous on Linux: one abstract-namespace stream socket per
-// recording, named like the Windows events' stem. Abstract names vanish with
-// the last descriptor, so a recording that crashed cannot be found, and every
-// connection's peer credentials are compared with our own user on both ends.
+// The stop/done rendezvous on Linux: one Unix stream socket per recording,
+// named like the Windows events' stem, in a folder where only this user can
+// create names: $XDG_RUNTIME_DIR when it is the user's private folder, else a
+// 0700 folder of the user's own under the temporary folder. (The abstract
+// namespace is shared by every user, so anyone could take a name there first
+// and block the recording.) Every connection's peer credentials are compared
+// with our own user on both ends. A socket left behind by a recorder that died
+// refuses connections, which reads as "not running", and is replaced by the
+// next recorder of that id.
 //
 // Protocol: the stopper connects and sends 'S'; the recording answers 'D' once
 // its file is done (at once when it already is) and closes the connection.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -15,7 +21,11 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <expected>
+#include <cstdlib>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -61,18 +71,118 @@ class Fd {
     int fd_ = -1;
 };
 
-// The abstract address "\0<stem>"; false when the name does not fit, which only
-// an id far longer than any this program draws can cause.
-bool make_address(const RecordingId& id, sockaddr_un& address, socklen_t& length) {
-    const std::string name = rendezvous_name(id);
+// How many folders under the temporary folder are tried when other users hold
+// the first names: each is "invalid.vantle.app-<uid>" with ".<n>" after the first.
+constexpr int kPrivateFolderCandidates = 16;
+
+std::optional<std::string> environment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        return std::nullopt;
+    }
+    return std::string(value);
+}
+
+// A folder only this user can create names in: a real directory (a link is
+// not followed), owned by us, with no access for group or others.
+bool is_private_folder(const std::string& folder) {
+    struct stat status {};
+    return ::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
+}
+
+std::string temporary_folder() {
+    if (auto value = environment("TMPDIR"); value && value->front() == '/') {
+        return *value;
+    }
+    return "/tmp";
+}
+
+std::string private_folder_candidate(const std::string& base, int n) {
+    std::string folder = base + "/invalid.vantle.app-" + std::to_string(::geteuid());
+    if (n > 0) {
+        folder += "." + std::to_string(n);
+    }
+    return folder;
+}
+
+// The folder of this user's rendezvous sockets. The recording side creates the
+// private folder under the temporary folder when it is missing; the stopping
+// side only looks. A folder of that name that another user made, or that is
+// not private, is passed over for the next name, so nobody can block us by
+// creating it first. Fails with the system's error number.
+std::expected<std::string, int> rendezvous_folder(bool create) {
+    if (auto runtime = environment("XDG_RUNTIME_DIR");
+        runtime && runtime->front() == '/' && is_private_folder(*runtime)) {
+        return *runtime;
+    }
+    const std::string base = temporary_folder();
+    int failure = ENOENT;
+    for (int n = 0; n < kPrivateFolderCandidates; ++n) {
+        const std::string folder = private_folder_candidate(base, n);
+        if (create && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+            return std::unexpected(errno);
+        }
+        if (is_private_folder(folder)) {
+            return folder;
+        }
+        struct stat status {};
+        if (::lstat(folder.c_str(), &status) != 0) {
+            // The recording side would have made this one: nothing further can be ours.
+            return std::unexpected(errno);
+        }
+        failure = EACCES;
+    }
+    return std::unexpected(failure);
+}
+
+// The socket address "<folder>/invalid.vantle.app.record.<id>"; false when
+// the name does not fit.
+bool make_address(const std::string& folder, const RecordingId& id, sockaddr_un& address,
+                  socklen_t& length) {
+    const std::string name = folder + "/" + rendezvous_name(id);
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
     if (name.size() + 1 > sizeof address.sun_path) {
         return false;
     }
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    std::memcpy(address.sun_path, name.data(), name.size());
+    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + 1);
     return true;
+}
+
+int connect_to(int fd, const sockaddr_un& address, socklen_t length) {
+    int connected = 0;
+    do {
+        connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
+    } while (connected != 0 && errno == EINTR);
+    return connected;
+}
+
+// Binds `fd` to the address. A socket of that name whose recorder died (it
+// refuses connections) is removed and the bind tried again; a live one stays
+// and the bind fails with EADDRINUSE.
+bool bind_replacing_stale(int fd, const sockaddr_un& address, socklen_t length) {
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+        return true;
+    }
+    if (errno != EADDRINUSE) {
+        return false;
+    }
+    {
+        const Fd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!probe.valid()) {
+            return false;
+        }
+        if (connect_to(probe.get(), address, length) == 0 || errno != ECONNREFUSED) {
+            errno = EADDRINUSE;
+            return false;
+        }
+    }
+    if (::unlink(address.sun_path) != 0 && errno != ENOENT) {
+        return false;
+    }
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
 }
 
 bool peer_is_same_user(int fd) {
@@ -94,6 +204,7 @@ void send_byte(int fd, char byte) {
 
 struct RecordingEvents::State {
     Fd listener;
+    std::string socket_path;  // removed again when the recording closes its rendezvous
     Fd wake_read;
     Fd wake_write;
     std::atomic<bool> stop{false};
@@ -111,6 +222,9 @@ struct RecordingEvents::State {
             closing.store(true, std::memory_order_release);
             wake();
             server.join();
+        }
+        if (!socket_path.empty()) {
+            ::unlink(socket_path.c_str());
         }
     }
 
@@ -229,15 +343,23 @@ void RecordingEvents::signal_done() {
 
 CliResult<RecordingEvents> create_recording_events(const RecordingId& id) {
     auto state = std::make_unique<RecordingEvents::State>();
+    const auto folder = rendezvous_folder(true);
+    if (!folder) {
+        return std::unexpected(could_not_create_events(
+            os_error_text(static_cast<std::uint32_t>(folder.error()))));
+    }
     sockaddr_un address{};
     socklen_t length = 0;
-    if (!make_address(id, address, length)) {
+    if (!make_address(*folder, id, address, length)) {
         return std::unexpected(could_not_create_events(os_error_text(ENAMETOOLONG)));
     }
     state->listener = Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!state->listener.valid() ||
-        ::bind(state->listener.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-        ::listen(state->listener.get(), kBacklog) != 0) {
+        !bind_replacing_stale(state->listener.get(), address, length)) {
+        return std::unexpected(could_not_create_events(last_os_error_text()));
+    }
+    state->socket_path = address.sun_path;
+    if (::listen(state->listener.get(), kBacklog) != 0) {
         return std::unexpected(could_not_create_events(last_os_error_text()));
     }
     int pipe_fds[2];
@@ -256,21 +378,18 @@ CliResult<RecordingEvents> create_recording_events(const RecordingId& id) {
 }
 
 CliStatus request_stop(const RecordingId& id, std::chrono::nanoseconds timeout) {
+    const auto folder = rendezvous_folder(false);
     sockaddr_un address{};
     socklen_t length = 0;
-    if (!make_address(id, address, length)) {
+    if (!folder || !make_address(*folder, id, address, length)) {
         return std::unexpected(no_recording_running(id));
     }
     const Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.valid()) {
         return std::unexpected(no_recording_running(id));
     }
-    int connected = 0;
-    do {
-        connected = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length);
-    } while (connected != 0 && errno == EINTR);
     // A socket of that name held by another user is not our recording.
-    if (connected != 0 || !peer_is_same_user(fd.get())) {
+    if (connect_to(fd.get(), address, length) != 0 || !peer_is_same_user(fd.get())) {
         return std::unexpected(no_recording_running(id));
     }
     // A failed send is not final: a recording that already answered and closed
@@ -307,9 +426,10 @@ CliStatus request_stop(const RecordingId& id, std::chrono::nanoseconds timeout) 
         if (got == 1 && byte == kDoneByte) {
             return {};
         }
-        // The connection ended without an answer: the recording process is gone
-        // (it crashed or was killed), so there is nothing left to wait for.
-        return std::unexpected(no_recording_running(id));
+        // The connection ended without an answer: the recording took the stop
+        // but its process is gone (it crashed or was killed) before its file was
+        // done. Nothing is left to wait for, and the id was right all along.
+        return std::unexpected(stop_not_finished(id, timeout));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 
 #include "support/cli_error.h"
@@ -12,12 +13,35 @@ namespace vantle {
 // directory, the file name with ".vantle-tmp" appended.
 [[nodiscard]] std::filesystem::path temporary_path(const std::filesystem::path& path);
 
-// Clears the way for a fresh temporary of `path`: whatever stands at
-// `temporary_path(path)` (a stale temporary, a planted symbolic link) is
-// removed, never followed. Nothing being there is fine. Failure: "could not
-// write <path>: <error text>" (exit 1), so a folder that cannot take the file
-// is reported before any work is spent on it.
-[[nodiscard]] CliStatus clear_temporary(const std::filesystem::path& path);
+// A recording's hold on its destination for the whole run, so that no second
+// recording, in this process or another, clears or writes the same temporary
+// meanwhile. On POSIX it is an exclusive lock on the temporary itself, which
+// the claim creates afresh; on Windows a named mutex of the destination's
+// path. Releasing it (destroying the object) does not touch the files.
+class DestinationClaim {
+  public:
+    struct State;  // the system's handle
+
+    explicit DestinationClaim(std::unique_ptr<State> state);
+    DestinationClaim(DestinationClaim&&) noexcept;
+    DestinationClaim& operator=(DestinationClaim&&) noexcept;
+    ~DestinationClaim();
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+// Claims `path` for a recording and prepares its temporary: whatever stands at
+// `temporary_path(path)` (a stale temporary that no one holds, a planted
+// symbolic link) is removed, never followed, and an empty temporary is created
+// in its place, so a folder that is missing, not a folder or not writable is
+// reported before any work is spent on it. Failures (exit 1): "another
+// recording is writing <path>" while a running recording holds it, else
+// "could not write <path>: <error text>".
+[[nodiscard]] CliResult<DestinationClaim> claim_destination(const std::filesystem::path& path);
+
+// The refusal of a destination that a running recording holds.
+[[nodiscard]] CliError destination_busy(const std::filesystem::path& path);
 
 // Writes `bytes` so that `path` is only ever absent, the old file or the whole
 // new one: any file or symbolic link at `temporary_path(path)` is removed and

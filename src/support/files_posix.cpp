@@ -1,10 +1,12 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "support/files.h"
 #include "support/os_error.h"
@@ -19,6 +21,16 @@ namespace {
 class FileDescriptor {
   public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) {
+                ::close(fd_);
+            }
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     ~FileDescriptor() {
@@ -28,6 +40,7 @@ class FileDescriptor {
     }
     [[nodiscard]] int get() const { return fd_; }
     [[nodiscard]] bool valid() const { return fd_ >= 0; }
+    [[nodiscard]] int release() { return std::exchange(fd_, -1); }
     [[nodiscard]] bool close() {
         const int fd = fd_;
         fd_ = -1;
@@ -105,11 +118,78 @@ std::optional<std::string> write_temporary(const std::filesystem::path& temporar
 
 }  // namespace
 
-CliStatus clear_temporary(const std::filesystem::path& path) {
-    if (std::optional<std::string> failure = remove_temporary(temporary_path(path))) {
-        return std::unexpected(write_failure(path, *failure));
+struct DestinationClaim::State {
+    int fd = -1;
+    ~State() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
-    return {};
+};
+
+DestinationClaim::DestinationClaim(std::unique_ptr<State> state) : state_(std::move(state)) {}
+DestinationClaim::DestinationClaim(DestinationClaim&&) noexcept = default;
+DestinationClaim& DestinationClaim::operator=(DestinationClaim&&) noexcept = default;
+DestinationClaim::~DestinationClaim() = default;
+
+CliResult<DestinationClaim> claim_destination(const std::filesystem::path& path) {
+    const std::filesystem::path temporary = temporary_path(path);
+    const auto failure = [&path] {
+        return std::unexpected(write_failure(path, last_os_error_text()));
+    };
+    // Each round either ends or saw the name change under it (another claim
+    // removing a stale file, a recording moving its file into place); a name
+    // that keeps changing is someone else's work in progress.
+    constexpr int kRounds = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        bool created = true;
+        FileDescriptor fd(
+            ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!fd.valid() && errno == EEXIST) {
+            created = false;
+            fd = FileDescriptor(
+                ::open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            if (!fd.valid()) {
+                if (errno == ENOENT) {
+                    continue;
+                }
+                // A link, or something we may not open: removed, never followed.
+                if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+                    return failure();
+                }
+                continue;
+            }
+        }
+        if (!fd.valid()) {
+            return failure();
+        }
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) {
+                return std::unexpected(destination_busy(path));
+            }
+            return failure();
+        }
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(fd.get(), &held) != 0) {
+            return failure();
+        }
+        if (::lstat(temporary.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+            held.st_ino != named.st_ino) {
+            continue;  // moved or removed between the open and the lock
+        }
+        if (!created) {
+            // Nobody holds it: a stale temporary of a recording that died.
+            if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+                return failure();
+            }
+            continue;
+        }
+        auto state = std::make_unique<DestinationClaim::State>();
+        state->fd = fd.release();
+        return DestinationClaim(std::move(state));
+    }
+    return std::unexpected(destination_busy(path));
 }
 
 CliStatus write_file_atomically(const std::filesystem::path& path,

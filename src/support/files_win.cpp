@@ -1,7 +1,10 @@
 #include <windows.h>
 
+#include <cstdint>
+#include <cwchar>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "support/files.h"
 #include "support/os_error.h"
@@ -94,11 +97,57 @@ bool move_over(const std::filesystem::path& from, const std::filesystem::path& t
 
 }  // namespace
 
-CliStatus clear_temporary(const std::filesystem::path& path) {
-    if (std::optional<std::string> failure = remove_temporary(temporary_path(path))) {
+struct DestinationClaim::State {
+    HANDLE mutex = nullptr;
+    ~State() {
+        if (mutex != nullptr) {
+            CloseHandle(mutex);
+        }
+    }
+};
+
+DestinationClaim::DestinationClaim(std::unique_ptr<State> state) : state_(std::move(state)) {}
+DestinationClaim::DestinationClaim(DestinationClaim&&) noexcept = default;
+DestinationClaim& DestinationClaim::operator=(DestinationClaim&&) noexcept = default;
+DestinationClaim::~DestinationClaim() = default;
+
+CliResult<DestinationClaim> claim_destination(const std::filesystem::path& path) {
+    // The encoder opens the temporary by name with its own sharing, so the hold
+    // is a named mutex of the destination rather than a lock on the file: the
+    // path folded to upper case (names are case-insensitive) and hashed, since
+    // a mutex name may not hold "\". It vanishes with the last handle, so a
+    // recording that died holds nothing.
+    std::wstring folded = path.native();
+    if (!folded.empty()) {
+        CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    }
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const wchar_t unit : folded) {
+        hash = (hash ^ static_cast<std::uint16_t>(unit)) * 1099511628211ull;
+    }
+    wchar_t name[80];
+    swprintf(name, sizeof name / sizeof name[0], L"Local\\invalid.vantle.app.write.%016llx",
+             static_cast<unsigned long long>(hash));
+    auto state = std::make_unique<DestinationClaim::State>();
+    state->mutex = CreateMutexW(nullptr, FALSE, name);
+    if (state->mutex == nullptr) {
+        return std::unexpected(write_failure(path, last_os_error_text()));
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        return std::unexpected(destination_busy(path));
+    }
+    const std::filesystem::path temporary = temporary_path(path);
+    if (std::optional<std::string> failure = remove_temporary(temporary)) {
         return std::unexpected(write_failure(path, *failure));
     }
-    return {};
+    // An empty temporary proves the folder takes the file; the encoder
+    // replaces it.
+    FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.valid()) {
+        return std::unexpected(write_failure(path, last_os_error_text()));
+    }
+    return DestinationClaim(std::move(state));
 }
 
 CliStatus write_file_atomically(const std::filesystem::path& path,

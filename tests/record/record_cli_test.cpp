@@ -11,7 +11,9 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -196,6 +198,27 @@ TEST_F(RecordCli, AKilledRecordingIsNotRunningForAStopper) {
     EXPECT_EQ(stopper.err(), "vantle: no recording " + id + " is running\n");
 }
 
+TEST_F(RecordCli, ARecordingThatDiesAfterTakingTheStopIsReportedUnfinishedAtOnce) {
+    Program recorder({"record", "--window", "Untitled - Notepad", "--out", clip()});
+    const std::string id = recorder.wait_on_stderr(kAnnouncement);
+    ASSERT_FALSE(id.empty());
+    // Paused, the recorder cannot answer; the stopper's connection and request
+    // wait in its socket until it is killed.
+    recorder.signal(SIGSTOP);
+    const auto asked = std::chrono::steady_clock::now();
+    Program stopper({"record", "--stop", id});
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    recorder.signal(SIGKILL);
+    EXPECT_EQ(recorder.wait(), 1000 + SIGKILL);
+
+    EXPECT_EQ(stopper.wait(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(30));
+    EXPECT_EQ(stopper.out(), "");
+    EXPECT_EQ(stopper.err(), "vantle: recording " + id +
+                                 " was asked to stop but has not finished its file after 60 s\n");
+    EXPECT_FALSE(fs::exists(clip()));
+}
+
 TEST_F(RecordCli, MaxSecondsEndsTheRecordingByItself) {
     Program recorder({"record", "--window", "Untitled - Notepad", "--out", clip(), "--fps", "7",
                       "--max-seconds", "0.1", "--json"});
@@ -212,6 +235,43 @@ TEST_F(RecordCli, NoFirstFrameFailsAndLeavesNoFile) {
     EXPECT_EQ(recorder.err(), "vantle: no frame arrived within 3 seconds; nothing was recorded\n");
     EXPECT_FALSE(fs::exists(clip()));
     EXPECT_FALSE(fs::exists(clip() + ".vantle-tmp"));
+}
+
+TEST_F(RecordCli, ASecondRecordingToTheSameFileIsRefusedAndTheFirstIsKept) {
+    Program first({"record", "--window", "Untitled - Notepad", "--out", clip()});
+    const std::string id = first.wait_on_stderr(kAnnouncement);
+    ASSERT_FALSE(id.empty());
+    // Another spelling of the same file, as a user might type it.
+    const std::string same = (dir / "." / "clip.mp4").string();
+    Program second({"record", "--window", "Untitled - Notepad", "--out", same, "--json"});
+    EXPECT_EQ(second.wait(), 1);
+    EXPECT_EQ(second.out(), "");
+    EXPECT_EQ(second.err(), "vantle: another recording is writing " + clip() + "\n");
+
+    Program stopper({"record", "--stop", id});
+    EXPECT_EQ(stopper.wait(), 0) << stopper.err();
+    EXPECT_EQ(first.wait(), 0) << first.err();
+    EXPECT_EQ(first.out(), clip() + "\n");
+    EXPECT_TRUE(read_file(clip()).ends_with("\nfinished\n"));
+    EXPECT_FALSE(fs::exists(clip() + ".vantle-tmp"));
+}
+
+TEST_F(RecordCli, ADestinationThatCannotTakeTheFileFailsBeforeTheRecordingStarts) {
+    std::ofstream(dir / "plain") << "a file, not a folder\n";
+    const struct {
+        fs::path out;
+        std::string error;
+    } cases[] = {
+        {dir / "missing" / "clip.mp4", "No such file or directory (0x00000002)"},
+        {dir / "plain" / "clip.mp4", "Not a directory (0x00000014)"},
+    };
+    for (const auto& c : cases) {
+        Program recorder({"record", "--window", "Untitled - Notepad", "--out", c.out.string()});
+        EXPECT_EQ(recorder.wait(), 1);
+        // Not announced: nothing was started.
+        EXPECT_EQ(recorder.err(), "vantle: could not write " + c.out.string() + ": " + c.error + "\n");
+        EXPECT_FALSE(fs::exists(c.out.string() + ".vantle-tmp"));
+    }
 }
 
 TEST_F(RecordCli, StoppingAnUnknownRecordingIsRefused) {

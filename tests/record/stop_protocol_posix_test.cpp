@@ -15,6 +15,7 @@
 #include "record/console_control.h"
 #include "record/recording_id.h"
 #include "record/stop_protocol.h"
+#include "support/os_error.h"
 
 namespace vantle {
 namespace {
@@ -134,7 +135,7 @@ TEST(RequestStop, AnswersOnlyAfterTheRecordingInAnotherProcessIsDone) {
     EXPECT_EQ(child.read_line(), "result printed");
 }
 
-TEST(RequestStop, AKilledRecordingReadsAsNotRunningAtOnce) {
+TEST(RequestStop, AKilledRecordingIsNotRunningOrUnfinishedAtOnce) {
     // Killed before anyone asks.
     {
         ChildRecording child([](int to_parent, int from_parent) {
@@ -166,9 +167,39 @@ TEST(RequestStop, AKilledRecordingReadsAsNotRunningAtOnce) {
         auto stopper = std::async(std::launch::async, [&] { return request_stop(id, kGenerous); });
         EXPECT_EQ(child.read_line(), "stop seen");
         child.kill_hard();
-        EXPECT_EQ(stopper.get(),
-                  std::unexpected(CliError::refused("no recording " + id + " is running")));
+        // The stop was taken, so the id was right: the file is what failed, and
+        // that is known as soon as the connection ends, not after the timeout.
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(stopper.get(), std::unexpected(stop_not_finished(id, kGenerous)));
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, kGenerous);
     }
+}
+
+TEST(RecordingEvents, AStaleSocketIsReplacedAndALiveOneIsNot) {
+    // A recorder killed hard leaves its socket behind; a later process that
+    // draws the same id (its pid reused) must still be able to record.
+    std::string id;
+    {
+        ChildRecording child([](int to_parent, int from_parent) {
+            const std::string drawn = new_recording_id();
+            auto events = create_recording_events(drawn);
+            write_line(to_parent, events ? drawn : "error " + events.error().message);
+            wait_for_release(from_parent);
+        });
+        id = child.read_line();
+        ASSERT_TRUE(is_recording_id(id)) << id;
+        child.kill_hard();
+    }
+    auto events = create_recording_events(id);
+    ASSERT_TRUE(events) << events.error().message;
+    EXPECT_EQ(create_recording_events(id).error().message,
+              "could not create the stop event: " + os_error_text(EADDRINUSE));
+    auto stopper = std::async(std::launch::async, [&] { return request_stop(id, kGenerous); });
+    while (!events->stop_requested()) {
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    events->signal_done();
+    EXPECT_TRUE(stopper.get());
 }
 
 TEST(RequestStop, AnotherUserCanNeitherStopNorBeStopped) {

@@ -51,6 +51,11 @@ CliResult<CaptureOutcome> run_capture(Platform& platform, const CaptureRequest& 
     }
     if (request.delay_ms > 0) {
         sleep(request.delay_ms);
+        if (request.give_up && request.give_up()) {
+            return std::unexpected(
+                CliError::failed("the server is ending; the capture's delay was cut short and "
+                                 "nothing was captured"));
+        }
     }
     auto image = take_picture(platform, *target, request, sleep);
     if (!image) {
@@ -60,7 +65,7 @@ CliResult<CaptureOutcome> run_capture(Platform& platform, const CaptureRequest& 
     if (!png) {
         return std::unexpected(CliError::from(png.error()));
     }
-    auto path = absolute_path(path_from_utf8(request.out));
+    auto path = absolute_path(request.out);
     if (!path) {
         return std::unexpected(std::move(path.error()));
     }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -20,9 +21,12 @@ inline constexpr std::uint64_t kRestoreSettleMilliseconds = 350;
 // What the capture operation is asked to do; the command line and the
 // automation server fill it differently.
 struct CaptureRequest {
-    std::string out;  // UTF-8, exactly as the caller wrote it; may be relative
+    std::filesystem::path out;  // as the caller named it (the system's bytes); may be relative
     CaptureTarget target;
     std::uint64_t delay_ms = 0;  // waited after resolving the target
+    // Looked at after the delay: when it is true, nothing is captured (the
+    // automation server is ending and has cut the delay short).
+    std::function<bool()> give_up;
     bool cursor = false;
     bool restore = false;  // allow a minimized window; it is minimized again afterwards
     bool allow_desktop = false;

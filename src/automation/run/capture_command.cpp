@@ -10,7 +10,7 @@ namespace vantle {
 std::uint32_t run_capture_command(const Capture& command, const PlatformPtr& platform, Writer& out,
                                   Writer& err) {
     CaptureRequest request;
-    request.out = command.out;
+    request.out = path_from_utf8(command.out);
     request.target = command.target;
     request.delay_ms = command.delay_ms;
     request.cursor = command.cursor;

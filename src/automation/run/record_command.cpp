@@ -22,9 +22,14 @@ std::uint32_t run_record_command(const Record& command, const PlatformPtr& platf
     // due, and the first frames are written back to back until it is made up.
     MonotonicFrameClock clock;
 
-    const RecordRequest request{path_from_utf8(command.out), command.target, command.fps,
-                                command.max_seconds,         command.cursor, command.restore,
-                                command.allow_desktop};
+    RecordRequest request;
+    request.out = path_from_utf8(command.out);
+    request.target = command.target;
+    request.fps = command.fps;
+    request.max_seconds = command.max_seconds;
+    request.cursor = command.cursor;
+    request.restore = command.restore;
+    request.allow_desktop = command.allow_desktop;
     const OnStarted on_started = [&](const RecordingId& started) {
         if (command.json) {
             (void)out.write(json_line(started_event_json(started)));

@@ -36,11 +36,14 @@ CliResult<RecordResult> run_record(Platform& platform, const RecordRequest& requ
         return std::unexpected(std::move(absolute.error()));
     }
     const std::filesystem::path tmp = temporary_path(*absolute);
-    // A stale temporary, or a link planted under its name, is removed and never
-    // written through; a folder that cannot take the file fails here, before a
-    // window is touched or a frame recorded.
-    if (auto cleared = clear_temporary(*absolute); !cleared) {
-        return std::unexpected(std::move(cleared.error()));
+    // The destination is held for the whole run, so a second recording to it
+    // is refused rather than clearing this one's temporary. A stale temporary,
+    // or a link planted under its name, is removed and never written through;
+    // a folder that cannot take the file fails here, before a window is
+    // touched or a frame recorded.
+    auto claim = claim_destination(*absolute);
+    if (!claim) {
+        return std::unexpected(std::move(claim.error()));
     }
 
     const std::optional<WindowInfo> restored = window_to_restore(*target);
@@ -51,7 +54,8 @@ CliResult<RecordResult> run_record(Platform& platform, const RecordRequest& requ
         sleep(kRestoreSettleMilliseconds);
     }
 
-    const RecordOptions options{request.fps, request.max_seconds, request.cursor};
+    const RecordOptions options{request.fps, request.max_seconds, request.cursor,
+                                request.give_up};
     auto recorded =
         run_recording(platform, target->record, options, tmp, id, on_started, stop_check, clock);
     CliStatus placed;

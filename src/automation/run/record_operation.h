@@ -26,6 +26,8 @@ struct RecordRequest {
     bool cursor = false;
     bool restore = false;  // a minimized window is shown for the recording, minimized after
     bool allow_desktop = false;
+    // Handed to the recorder's wait for the first frame (see RecordOptions).
+    StopCheck give_up;
 };
 
 // A finished recording.

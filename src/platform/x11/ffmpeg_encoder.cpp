@@ -75,9 +75,10 @@ void quiet_ffmpeg() {
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
-// The MP4 file behind a descriptor of our own. avio_open would open the name
-// with O_TRUNC and follow a link planted there; this creates the file
-// exclusively and never through a link, and the muxer seeks in it as usual.
+// The MP4 file behind a descriptor of our own. avio_open would follow a link
+// planted at the name; this never opens through a link. It creates the file,
+// or empties the one that a recording's claim on its destination created and
+// holds locked, and the muxer seeks in it as usual.
 class FileOutput {
   public:
     FileOutput(const FileOutput&) = delete;
@@ -94,7 +95,7 @@ class FileOutput {
 
     static Result<std::unique_ptr<FileOutput>> create(const std::string& file) {
         const int fd =
-            ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0) {
             return std::unexpected(av_error(AVERROR(errno), "creating " + file));
         }
