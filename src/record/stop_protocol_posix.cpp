@@ -20,9 +20,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <expected>
-#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -345,8 +345,8 @@ CliResult<RecordingEvents> create_recording_events(const RecordingId& id) {
     auto state = std::make_unique<RecordingEvents::State>();
     const auto folder = rendezvous_folder(true);
     if (!folder) {
-        return std::unexpected(could_not_create_events(
-            os_error_text(static_cast<std::uint32_t>(folder.error()))));
+        return std::unexpected(
+            could_not_create_events(os_error_text(static_cast<std::uint32_t>(folder.error()))));
     }
     sockaddr_un address{};
     socklen_t length = 0;
@@ -354,8 +354,7 @@ CliResult<RecordingEvents> create_recording_events(const RecordingId& id) {
         return std::unexpected(could_not_create_events(os_error_text(ENAMETOOLONG)));
     }
     state->listener = Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!state->listener.valid() ||
-        !bind_replacing_stale(state->listener.get(), address, length)) {
+    if (!state->listener.valid() || !bind_replacing_stale(state->listener.get(), address, length)) {
         return std::unexpected(could_not_create_events(last_os_error_text()));
     }
     state->socket_path = address.sun_path;

@@ -24,6 +24,7 @@ import contextlib
 import json
 import os
 import pwd
+import resource
 import select
 import shutil
 import signal
@@ -194,7 +195,8 @@ def second_user():
     done = subprocess.run(["useradd", "--system", "--no-create-home", "--shell",
                            "/usr/sbin/nologin", name], capture_output=True)
     if done.returncode != 0:
-        raise Skip(f"the machine refuses a second user (useradd: {done.stderr.decode().strip()})")
+        # Root can always make a user: not being able to is a broken machine.
+        raise Failure(f"the machine refuses a second user (useradd: {done.stderr.decode().strip()})")
     try:
         yield pwd.getpwnam(name)
     finally:
@@ -544,6 +546,75 @@ def group_mcp_output_closed(ws):
         display.close()
 
 
+def group_one_writer(ws):
+    """Two recordings to one file: the second is refused, the first is whole."""
+    out = os.path.join(ws.root, "out")
+    os.makedirs(out)
+    clip = os.path.join(out, "same.mp4")
+    display = XDisplay()
+    try:
+        display.window("A", "--pattern")
+        display.window("B", "--pattern", "--clock", "0,0")
+        env = display.env(ws.env)
+        busy = f"another recording is writing {clip}"
+
+        def whole():
+            check((video_frames(clip) or 0) >= 1, "same.mp4 is not a whole MP4")
+            check(listing(out) == ["same.mp4"], f"files: {listing(out)}")
+
+        yield "two command-line recordings to one file"
+        first = Started([ARGS.cli, "record", "--window", "A", "--out", clip, "--json"], env, ws.root)
+        try:
+            status, stdout, err = run([ARGS.cli, "record", "--window", "B", "--out", "out/./same.mp4"],
+                                      env, ws.root, timeout=20)
+            check((status, stdout, err) == (1, "", f"vantle: {busy}\n"),
+                  f"second recording: {status} {stdout!r} {err!r}")
+            status, _, err = run([ARGS.cli, "record", "--stop", first.id], env, ws.root)
+            check(status == 0, f"stop: {status} {err!r}")
+            status, stdout, err = first.finish()
+            check(status == 0 and json.loads(stdout.splitlines()[-1])["path"] == clip,
+                  f"first recording: {status} {stdout!r} {err!r}")
+        finally:
+            if first.process.poll() is None:
+                first.process.kill()
+                first.process.wait()
+        whole()
+
+        yield "two recordings to one file through one server, and one from the command line"
+        os.unlink(clip)
+        session = McpSession(ARGS.cli, env, ws.root)
+        error, text = session.tool("record_start", {"window": "A", "out": clip})
+        check(not error, f"record_start A: {text}")
+        first_id = json.loads(text)["id"]
+        error, text = session.tool("record_start", {"window": "B", "out": clip})
+        check(error and text == busy, f"record_start B: {text!r}")
+        status, stdout, err = run([ARGS.cli, "record", "--window", "B", "--out", clip], env, ws.root,
+                                  timeout=20)
+        check((status, stdout, err) == (1, "", f"vantle: {busy}\n"),
+              f"command line against the server: {status} {stdout!r} {err!r}")
+        error, text = session.tool("record_stop", {"id": first_id})
+        check(not error and json.loads(text)["path"] == clip, f"record_stop: {text!r}")
+        whole()
+
+        yield "the destination is free again once the first has finished"
+        error, text = session.tool("record_start", {"window": "B", "out": clip, "max_seconds": 0.5})
+        check(not error, f"record_start B again: {text}")
+        error, text = session.tool("record_stop", {"id": json.loads(text)["id"]})
+        check(not error, f"record_stop: {text!r}")
+        session.process.stdin.close()
+        check(session.process.wait(30) == 0, "server status")
+        check(session.process.stderr.read() == b"", "server stderr")
+        whole()
+
+        yield "a recording into a missing folder fails first, naming the destination"
+        missing = os.path.join(ws.root, "missing", "clip.mp4")
+        expect_failure(ws.cli(["record", "--window", "A", "--out", missing], display),
+                       1, f"vantle: could not write {missing}: {os_text(2)}\n", "record")
+        check(not os.path.exists(os.path.dirname(missing)), "the folder was made")
+    finally:
+        display.close()
+
+
 SETTINGS_A = {"save_dir": "{root}/a", "filename_pattern": "alpha %H%M%S",
               "automation_allow_desktop": True}
 SETTINGS_C = {"save_dir": "{root}/c", "filename_pattern": "gamma %H%M%S",
@@ -634,25 +705,33 @@ def group_settings_replaced(ws):
 
 
 def group_stop_other_user(ws):
-    """Another user can neither stop a recording nor pose as one."""
+    """Another user can neither stop a recording, nor pose as one, nor block one."""
     out = os.path.join(ws.root, "out")
     os.makedirs(out)
     clip = os.path.join(out, "clip.mp4")
+    # A shared temporary folder as /tmp is, and no runtime folder: the
+    # rendezvous has to be found under the temporary folder.
+    shared = os.path.join(ws.root, "tmp")
+    os.makedirs(shared)
+    os.chmod(shared, 0o1777)
+    env = {k: v for k, v in ws.env.items() if k != "XDG_RUNTIME_DIR"}
+    env["TMPDIR"] = shared
+    fake_env = dict(env, VANTLE_FAKE_DESKTOP=ws.desktop)
     with second_user() as user:
         recording = Started([ARGS.fake, "record", "--window", "Notes", "--out", clip, "--json"],
-                            ws.fake_env, ws.root)
+                            fake_env, ws.root)
         try:
             yield "another user's record --stop is refused and the recording goes on"
             for json_flag in ([], ["--json"]):
                 status, stdout, err = run([ARGS.fake, "record", "--stop", recording.id] + json_flag,
-                                          ws.env, "/", user)
+                                          env, "/", user)
                 check((status, stdout, err) == (2, "", f"vantle: no recording {recording.id} is running\n"),
                       f"stop as another user: {status} {stdout!r} {err!r}")
             time.sleep(0.5)
             check(recording.process.poll() is None, "the recording ended")
 
             yield "the owner's record --stop ends it"
-            status, stdout, err = run([ARGS.fake, "record", "--stop", recording.id, "--json"], ws.env, "/")
+            status, stdout, err = run([ARGS.fake, "record", "--stop", recording.id, "--json"], env, "/")
             check((status, stdout, err) == (0, json.dumps({"id": recording.id, "stopped": True},
                                                            separators=(",", ":")) + "\n", ""),
                   f"stop as the owner: {status} {stdout!r} {err!r}")
@@ -663,32 +742,121 @@ def group_stop_other_user(ws):
                 recording.process.kill()
                 recording.process.wait()
 
-        yield "a rendezvous held by another user is not taken for a recording"
+        def clear_our_folders():
+            for name in os.listdir(shared):
+                if os.lstat(os.path.join(shared, name)).st_uid == os.geteuid():
+                    shutil.rmtree(os.path.join(shared, name))
+
+        yield "a rendezvous another user made up is never taken for a recording"
+        clear_our_folders()
         squatted = "999999-1"
-        squatter = subprocess.Popen(as_user(user, [sys.executable, "-c", SQUATTER, squatted]),
+        squatter = subprocess.Popen(as_user(user, [sys.executable, "-c", SQUATTER, shared,
+                                                   str(os.geteuid()), "999999"]),
                                     stdout=subprocess.PIPE, cwd="/")
         try:
             check(read_line(squatter.stdout, 10) == "ready\n", "the squatter did not start")
-            status, stdout, err = run([ARGS.fake, "record", "--stop", squatted], ws.env, "/")
+            status, stdout, err = run([ARGS.fake, "record", "--stop", squatted], env, "/")
             check((status, stdout, err) == (2, "", f"vantle: no recording {squatted} is running\n"),
                   f"stop against a squatter: {status} {stdout!r} {err!r}")
         finally:
             squatter.kill()
             squatter.wait()
+            subprocess.run(as_user(user, ["rm", "-rf"] + [os.path.join(shared, n) for n in os.listdir(shared)]),
+                           capture_output=True)
+
+        yield "a real recording runs and finishes although another user took every name first"
+        with open("/proc/sys/kernel/ns_last_pid") as last:
+            last_pid = int(last.read())
+        with open("/proc/sys/kernel/pid_max") as limit:
+            pid_max = int(limit.read())
+        # The next 600 process ids, as the kernel hands them out (after the
+        # highest it starts again above the first 300), three sockets each.
+        pids = []
+        for n in range(1, 601):
+            pid = last_pid + n
+            pids.append(pid if pid < pid_max else 300 + pid - pid_max)
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        if hard != resource.RLIM_INFINITY and hard < 4096:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (4096, 4096))
+        squatter = subprocess.Popen(as_user(user, [sys.executable, "-c", SQUATTER, shared,
+                                                   str(os.geteuid()),
+                                                   ",".join(map(str, pids))]),
+                                    stdout=subprocess.PIPE, cwd="/")
+        display = XDisplay()
+        try:
+            check(read_line(squatter.stdout, 30) == "ready\n", "the squatter did not start")
+            display.window("recorded", "--pattern")
+            real = Started([ARGS.cli, "record", "--window", "recorded", "--out", clip, "--json"],
+                           display.env(env), ws.root)
+            try:
+                pid = int(real.id.split("-")[0])
+                check(pid in pids, f"the recorder's pid {pid} was not squatted")
+                time.sleep(1)
+                check(real.process.poll() is None, "the recording ended")
+                status, stdout, err = run([ARGS.fake, "record", "--stop", real.id], env, "/", user)
+                check((status, stdout, err) == (2, "", f"vantle: no recording {real.id} is running\n"),
+                      f"stop as the squatter: {status} {stdout!r} {err!r}")
+                status, stdout, err = run([ARGS.fake, "record", "--stop", real.id], env, "/")
+                check((status, err) == (0, ""), f"stop as the owner: {status} {stdout!r} {err!r}")
+                status, stdout, err = real.finish()
+                check(status == 0, f"recording: {status} {err!r}")
+            finally:
+                if real.process.poll() is None:
+                    real.process.kill()
+                    real.process.wait()
+            check((video_frames(clip) or 0) >= 1, "clip.mp4 is not a whole MP4")
+            check(listing(out) == ["clip.mp4"], f"files: {listing(out)}")
+            ours = [name for name in os.listdir(shared)
+                    if os.lstat(os.path.join(shared, name)).st_uid == os.geteuid()]
+            check(len(ours) == 1 and os.lstat(os.path.join(shared, ours[0])).st_mode & 0o7777 == 0o700,
+                  f"the private folder: {ours}")
+            check(squatter.poll() is None, "the squatter ended")
+        finally:
+            display.close()
+            squatter.kill()
+            squatter.wait()
 
 
-# Binds a recording's abstract rendezvous name and answers "done" to anyone.
+# Run as another user: takes every name a recording of user `uid` with an
+# id "<pid>-1" for the given pids could use, in the abstract namespace and
+# under the temporary folder `shared` (the private folder's first names, made
+# open to all or as a link, with sockets in them), and answers "done" to
+# whoever connects.
 SQUATTER = r"""
-import socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-s.bind("\0invalid.vantle.app.record." + sys.argv[1])
-s.listen(4)
+import os, resource, selectors, socket, sys
+shared, uid, pids = sys.argv[1], sys.argv[2], [int(p) for p in sys.argv[3].split(",")]
+hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+base = os.path.join(shared, "invalid.vantle.app-" + uid)
+folders = [base, base + ".1"]
+for folder in folders:
+    os.mkdir(folder)
+    os.chmod(folder, 0o777)
+elsewhere = os.path.join(shared, "elsewhere")
+os.mkdir(elsewhere, 0o700)
+os.symlink(elsewhere, base + ".2")
+listeners = []
+for pid in pids:
+    name = "invalid.vantle.app.record.%d-1" % pid
+    for address in ["\0" + name] + [os.path.join(f, name) for f in folders]:
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        s.bind(address)
+        s.listen(4)
+        listeners.append(s)
+selector = selectors.DefaultSelector()
+for s in listeners:
+    selector.register(s, selectors.EVENT_READ)
 print("ready", flush=True)
 while True:
-    c, _ = s.accept()
-    c.recv(1)
-    c.sendall(b"D")
-    c.close()
+    for key, _ in selector.select():
+        c, _ = key.fileobj.accept()
+        c.settimeout(1)
+        try:
+            c.recv(1)
+            c.sendall(b"D")
+        except OSError:
+            pass
+        c.close()
 """
 
 
@@ -770,6 +938,7 @@ GROUPS = {
     "read_only": group_read_only,
     "killed_recording": group_killed_recording,
     "mcp_output_closed": group_mcp_output_closed,
+    "one_writer": group_one_writer,
     "settings_replaced": group_settings_replaced,
     "stop_other_user": group_stop_other_user,
     "temporary_link": group_temporary_link,

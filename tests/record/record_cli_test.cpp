@@ -7,11 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -269,7 +269,8 @@ TEST_F(RecordCli, ADestinationThatCannotTakeTheFileFailsBeforeTheRecordingStarts
         Program recorder({"record", "--window", "Untitled - Notepad", "--out", c.out.string()});
         EXPECT_EQ(recorder.wait(), 1);
         // Not announced: nothing was started.
-        EXPECT_EQ(recorder.err(), "vantle: could not write " + c.out.string() + ": " + c.error + "\n");
+        EXPECT_EQ(recorder.err(),
+                  "vantle: could not write " + c.out.string() + ": " + c.error + "\n");
         EXPECT_FALSE(fs::exists(c.out.string() + ".vantle-tmp"));
     }
 }

@@ -49,13 +49,13 @@ CliResult<RecordResult> run_record(Platform& platform, const RecordRequest& requ
     const std::optional<WindowInfo> restored = window_to_restore(*target);
     if (restored) {
         if (auto shown = platform.restore_window(*restored); !shown) {
+            remove_file_quietly(tmp);
             return std::unexpected(std::move(shown.error()));
         }
         sleep(kRestoreSettleMilliseconds);
     }
 
-    const RecordOptions options{request.fps, request.max_seconds, request.cursor,
-                                request.give_up};
+    const RecordOptions options{request.fps, request.max_seconds, request.cursor, request.give_up};
     auto recorded =
         run_recording(platform, target->record, options, tmp, id, on_started, stop_check, clock);
     CliStatus placed;

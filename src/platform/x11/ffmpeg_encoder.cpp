@@ -472,8 +472,12 @@ Result<std::unique_ptr<VideoEncoder>> open_ffmpeg_encoder(
     return open_first_encoder<Opened>(
         attempts, width, height, fps,
         [&path] {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
+            // Emptied, not removed: a recording holds its temporary by a lock
+            // on this very file, which a new file of the same name would lose.
+            const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+            if (fd >= 0) {
+                ::close(fd);
+            }
         },
         [log](const Error& refused) {
             if (log != nullptr) {

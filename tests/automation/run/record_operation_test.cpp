@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <string_view>
 
 #include "automation/run/record_operation.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_recording.h"
 #include "record/process_id.h"
+#include "support/files.h"
 #include "support/json_line.h"
 
 namespace vantle {
@@ -195,6 +198,48 @@ TEST(RunRecord, FailuresBeforeTheRecordingTouchNothing) {
             EXPECT_NE(call.rfind("minimize_window", 0), 0U) << c.name;
         }
         EXPECT_TRUE(fs::is_empty(fixture.dir)) << c.name;
+    }
+}
+
+TEST(RunRecord, ADestinationThatCannotBeWrittenFailsBeforeTheWindowIsRestored) {
+    struct Case {
+        const char* name;
+        std::function<fs::path(RecordFixture&)> arrange;  // the destination
+        std::function<std::string(const fs::path&)> expected;
+    } cases[] = {
+        {"missing folder", [](RecordFixture& f) { return f.dir / "missing" / "clip.mp4"; },
+         [](const fs::path& out) {
+             return "could not write " + out.string() + ": No such file or directory (0x00000002)";
+         }},
+        {"a file where the folder should be",
+         [](RecordFixture& f) {
+             std::ofstream(f.dir / "plain") << "not a folder\n";
+             return f.dir / "plain" / "clip.mp4";
+         },
+         [](const fs::path& out) {
+             return "could not write " + out.string() + ": Not a directory (0x00000014)";
+         }},
+        {"held by a running recording", [](RecordFixture& f) { return f.destination(); },
+         [](const fs::path& out) { return "another recording is writing " + out.string(); }},
+    };
+    for (const Case& c : cases) {
+        RecordFixture fixture;
+        fixture.request.target = WindowTarget{"Calculator", std::nullopt};
+        fixture.request.restore = true;
+        fixture.request.out = c.arrange(fixture);
+        std::optional<DestinationClaim> held;
+        if (std::string_view(c.name) == "held by a running recording") {
+            auto claim = claim_destination(fixture.request.out);
+            ASSERT_TRUE(claim) << claim.error().message;
+            held.emplace(std::move(*claim));
+        }
+        auto result = fixture.run();
+        ASSERT_FALSE(result) << c.name;
+        EXPECT_EQ(result.error(), CliError::failed(c.expected(fixture.request.out))) << c.name;
+        for (const auto& call : fixture.platform->calls()) {
+            EXPECT_NE(call.rfind("restore_window", 0), 0U) << c.name << ": " << call;
+            EXPECT_NE(call.rfind("start_recording_source", 0), 0U) << c.name << ": " << call;
+        }
     }
 }
 
