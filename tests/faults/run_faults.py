@@ -615,6 +615,70 @@ def group_one_writer(ws):
         display.close()
 
 
+def group_mcp_ended(ws):
+    """The server asked to end, by a signal or by the end of its input, finishes its recordings."""
+    out = os.path.join(ws.root, "out")
+    os.makedirs(out)
+    display = XDisplay()
+    try:
+        display.window("served", "--pattern", "--clock", "0,0")
+        env = display.env(ws.env)
+
+        def start_two(session, name):
+            clips = [os.path.join(out, f"{name}-{n}.mp4") for n in (1, 2)]
+            for clip in clips:
+                error, text = session.tool("record_start", {"window": "served", "out": clip, "fps": 10})
+                check(not error, f"record_start: {text}")
+            return clips
+
+        def ended(session, clips, since, what):
+            try:
+                status = session.process.wait(60)
+            except subprocess.TimeoutExpired:
+                session.process.kill()
+                raise Failure(f"the server did not end after {what}")
+            took = time.monotonic() - since
+            err = session.process.stderr.read()
+            check(status == 0 and err == b"", f"{what}: status {status}, stderr {err!r}")
+            for clip in clips:
+                frames = video_frames(clip)
+                check(frames is not None and frames >= 1, f"{what}: {clip} is not a whole MP4")
+            check(not [n for n in listing(out) if n.endswith(".vantle-tmp")], f"files: {listing(out)}")
+            return took
+
+        for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            name = signal.Signals(number).name
+            yield f"{name} with two recordings running: both files whole, exit 0"
+            session = McpSession(ARGS.cli, env, ws.root)
+            clips = start_two(session, name)
+            time.sleep(1)
+            since = time.monotonic()
+            session.process.send_signal(number)
+            took = ended(session, clips, since, name)
+            print(f"  ended {took:.2f} s after {name}")
+
+        for how in ("the end of the input", "SIGTERM"):
+            yield f"{how} during a capture's 10-minute delay, with a recording running"
+            session = McpSession(ARGS.cli, env, ws.root)
+            clips = start_two(session, "delay-" + how.split()[-1])[:1]
+            shot = os.path.join(out, "never.png")
+            session.send("tools/call", {"name": "capture", "arguments": {
+                "window": "served", "delay_ms": 600000, "out": shot}})
+            time.sleep(1)
+            since = time.monotonic()
+            if how == "SIGTERM":
+                session.process.send_signal(signal.SIGTERM)
+            else:
+                session.process.stdin.close()
+            took = ended(session, clips, since, how)
+            print(f"  ended {took:.2f} s after {how}")
+            # The wait itself ends at once; finishing the files is what takes the time.
+            check(took < 5, f"the server took {took:.2f} s to end after {how}")
+            check(not os.path.exists(shot), "a picture was taken although its delay was cut short")
+    finally:
+        display.close()
+
+
 SETTINGS_A = {"save_dir": "{root}/a", "filename_pattern": "alpha %H%M%S",
               "automation_allow_desktop": True}
 SETTINGS_C = {"save_dir": "{root}/c", "filename_pattern": "gamma %H%M%S",
@@ -939,6 +1003,7 @@ GROUPS = {
     "killed_recording": group_killed_recording,
     "mcp_output_closed": group_mcp_output_closed,
     "one_writer": group_one_writer,
+    "mcp_ended": group_mcp_ended,
     "settings_replaced": group_settings_replaced,
     "stop_other_user": group_stop_other_user,
     "temporary_link": group_temporary_link,

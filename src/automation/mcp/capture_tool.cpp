@@ -20,7 +20,7 @@ nlohmann::json capture(McpServer& server, const nlohmann::json& arguments, std::
         return tool_error(std::move(path.error()));
     }
     CaptureRequest request;
-    request.out = path_to_utf8(*path);
+    request.out = *path;
     request.target = std::move(*target);
     if (const nlohmann::json* delay = find_argument(arguments, "delay_ms")) {
         request.delay_ms = non_negative_integer(*delay).value_or(0);
@@ -28,6 +28,7 @@ nlohmann::json capture(McpServer& server, const nlohmann::json& arguments, std::
     request.cursor = flag_argument(arguments, "cursor");
     request.restore = flag_argument(arguments, "restore");
     request.allow_desktop = server.settings().automation_allow_desktop;
+    request.give_up = [server_end = server.end] { return server_end->ended(); };
 
     auto outcome = run_capture(*server.platform(), request, server.sleep);
     if (!outcome) {

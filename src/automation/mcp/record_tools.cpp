@@ -91,6 +91,7 @@ json record_start(McpServer& server, const json& arguments) {
     request.cursor = flag_argument(arguments, "cursor");
     request.restore = flag_argument(arguments, "restore");
     request.allow_desktop = server.settings().automation_allow_desktop;
+    request.give_up = [server_end = server.end] { return server_end->ended(); };
 
     const RecordingId id = new_recording_id();
     auto stop_flag = std::make_shared<std::atomic<bool>>(false);

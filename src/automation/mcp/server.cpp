@@ -1,5 +1,10 @@
 #include "automation/mcp/server.h"
 
+#include <algorithm>
+#include <deque>
+#include <mutex>
+#include <thread>
+
 #include "automation/mcp/catalogue.h"
 #include "automation/mcp/protocol.h"
 #include "automation/mcp/tools.h"
@@ -17,29 +22,144 @@ McpServer::~McpServer() {
     stop_all_recordings();
 }
 
-int McpServer::serve(Reader& input, Writer& output) {
-    {
-        LineReader lines(input, max_line_bytes);
+namespace {
+
+// Lines read ahead of the dispatcher. The reader waits while more than a few
+// lines' worth is queued, so a client that floods the server is held back by
+// its pipe as before.
+class Inbox {
+  public:
+    struct Item {
+        LineReader::Status status;
         std::string line;
+    };
+
+    explicit Inbox(std::size_t max_held) : max_held_(max_held) {}
+
+    // Queues a line; false once the dispatcher has stopped taking them.
+    bool push(Item item) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return closed_ || held_ < max_held_; });
+        if (closed_) {
+            return false;
+        }
+        held_ += item.line.size();
+        items_.push_back(std::move(item));
+        changed_.notify_all();
+        return true;
+    }
+    // The reader is done: the input ended or failed.
+    void finish_input() {
+        const std::lock_guard lock(mutex_);
+        input_done_ = true;
+        changed_.notify_all();
+    }
+    // Stops the dispatcher at once, whatever is still queued.
+    void interrupt() {
+        const std::lock_guard lock(mutex_);
+        interrupted_ = true;
+        changed_.notify_all();
+    }
+    // The dispatcher is done; a waiting reader gives up.
+    void close() {
+        const std::lock_guard lock(mutex_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+    // The next line; none once the input is done and drained, or interrupted.
+    std::optional<Item> pop() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return interrupted_ || !items_.empty() || input_done_; });
+        if (interrupted_ || items_.empty()) {
+            return std::nullopt;
+        }
+        Item item = std::move(items_.front());
+        items_.pop_front();
+        held_ -= item.line.size();
+        changed_.notify_all();
+        return item;
+    }
+    // Waits up to `limit` for the reader to be done.
+    bool wait_input_done(std::chrono::milliseconds limit) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return input_done_; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Item> items_;
+    std::size_t held_ = 0;
+    std::size_t max_held_;
+    bool input_done_ = false;
+    bool interrupted_ = false;
+    bool closed_ = false;
+};
+
+constexpr std::chrono::milliseconds kInterruptPoll{50};
+// How long the end of serving waits for the reader to finish by itself before
+// leaving it blocked in its read (the process is about to end).
+constexpr std::chrono::milliseconds kReaderGrace{200};
+
+}  // namespace
+
+int McpServer::serve(Reader& input, Writer& output) {
+    auto inbox = std::make_shared<Inbox>(std::max<std::size_t>(max_line_bytes, 1) * 2);
+    std::thread reader([&input, inbox, server_end = end, limit = max_line_bytes] {
+        LineReader lines(input, limit);
         for (;;) {
+            std::string line;
             const LineReader::Status status = lines.next(line);
-            std::optional<json> reply;
-            if (status == LineReader::Status::kLine) {
-                reply = handle_line(line);
-            } else if (status == LineReader::Status::kTooLong) {
-                // Unread, so nothing is known of it: answered like a line that is not JSON.
-                reply = error_response(nullptr, kParseError,
-                                       "parse error: the line is longer than " +
-                                           std::to_string(max_line_bytes) + " bytes");
-            } else {
+            if (status != LineReader::Status::kLine && status != LineReader::Status::kTooLong) {
                 break;
             }
-            if (reply && !write_reply(output, *reply)) {
+            if (!inbox->push({status, std::move(line)})) {
                 break;
             }
         }
+        // Whatever is still being handled must not wait on: the client is gone.
+        server_end->end();
+        inbox->finish_input();
+    });
+    std::thread watcher;
+    if (interrupted) {
+        watcher = std::thread([this, inbox] {
+            while (!end->sleep(static_cast<std::uint64_t>(kInterruptPoll.count()))) {
+                if (interrupted()) {
+                    inbox->interrupt();
+                    end->end();
+                }
+            }
+        });
     }
+
+    while (const std::optional<Inbox::Item> item = inbox->pop()) {
+        std::optional<json> reply;
+        if (item->status == LineReader::Status::kLine) {
+            reply = handle_line(item->line);
+        } else {
+            // Unread, so nothing is known of it: answered like a line that is not JSON.
+            reply = error_response(nullptr, kParseError,
+                                   "parse error: the line is longer than " +
+                                       std::to_string(max_line_bytes) + " bytes");
+        }
+        if (reply && !write_reply(output, *reply)) {
+            break;
+        }
+    }
+    end->end();
+    inbox->close();
     stop_all_recordings();
+    if (watcher.joinable()) {
+        watcher.join();
+    }
+    // A client that closed our output, or a signal, can leave the input open:
+    // the reader then stays in its read until the process ends.
+    if (inbox->wait_input_done(kReaderGrace)) {
+        reader.join();
+    } else {
+        reader.detach();
+    }
     return 0;
 }
 

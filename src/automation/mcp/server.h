@@ -1,11 +1,16 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -37,9 +42,42 @@ struct RunningRecording {
     std::shared_ptr<RecordingThreadResult> result;
 };
 
-// The automation server: JSON-RPC 2.0 over one line per message. Strictly
-// sequential: each line is handled completely and answered before the next is
-// read. Only the dispatching thread touches `recordings`.
+// How a busy server learns that it has to end: its input ended or failed, or
+// the process was asked to end (SIGTERM, SIGINT, SIGHUP, a console event).
+// Every wait of a request watches it, so none outlasts it.
+class ServerEnd {
+  public:
+    // Marks the end; safe from any thread and more than once.
+    void end() {
+        {
+            const std::lock_guard lock(mutex_);
+            ended_ = true;
+        }
+        changed_.notify_all();
+    }
+    [[nodiscard]] bool ended() const {
+        const std::lock_guard lock(mutex_);
+        return ended_;
+    }
+    // Sleeps up to `milliseconds`; returns early, and true, once ended.
+    bool sleep(std::uint64_t milliseconds) {
+        const auto limit = std::chrono::milliseconds(static_cast<std::int64_t>(
+            std::min<std::uint64_t>(milliseconds, std::uint64_t{1} << 40)));
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [this] { return ended_; });
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool ended_ = false;
+};
+
+// The automation server: JSON-RPC 2.0 over one line per message. Lines are
+// read on a thread of their own, so the end of the input is seen while a
+// request is still being handled; they are handled strictly in order, each
+// answered before the next is handled. Only the dispatching thread touches
+// `recordings`.
 class McpServer {
   public:
     McpServer(PlatformPtr platform, SettingsProvider settings);
@@ -49,8 +87,10 @@ class McpServer {
     ~McpServer();
 
     // Runs the connection until the input ends, a read fails, a line is not
-    // UTF-8 or a reply cannot be written; then stops every running recording
-    // and waits for its file. Always returns 0.
+    // UTF-8, a reply cannot be written or `interrupted` turns true; then stops
+    // every running recording and waits for its file. Lines read before the
+    // input ended are still handled, but no wait of theirs outlasts the end.
+    // Always returns 0.
     int serve(Reader& input, Writer& output);
 
     // The reply to one line (already trimmed): none for blank lines,
@@ -74,13 +114,21 @@ class McpServer {
 
     std::map<std::string, RunningRecording> recordings;
 
+    // Set once the server has to end; the tools' waits watch it.
+    const std::shared_ptr<ServerEnd> end = std::make_shared<ServerEnd>();
+    // Polled while serving, when set: the process was asked to end (the
+    // command sets it to the interrupt flag of its signal or console handler).
+    std::function<bool()> interrupted;
+
     // How record_start waits for a recording's start signal (up to kStartWait).
     mcp::StartWait start_wait = mcp::wait_for_start;
     // How the tools wait (a capture's delay, a restored window's time to draw
     // itself) and how a recording paces its frames (the clock is made on the
     // recording's thread just before it records); tests and the fuzzer put in
     // ones that never really wait.
-    Sleeper sleep = sleep_milliseconds;
+    Sleeper sleep = [server_end = end](std::uint64_t milliseconds) {
+        (void)server_end->sleep(milliseconds);
+    };
     std::function<std::unique_ptr<FrameClock>()> make_frame_clock = [] {
         return std::make_unique<MonotonicFrameClock>();
     };
