@@ -679,6 +679,76 @@ def group_mcp_ended(ws):
         display.close()
 
 
+def picture_size(path):
+    """(width, height) of a picture ffprobe decodes, or None."""
+    done = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=width,height",
+                           "-of", "json", path], capture_output=True)
+    if done.returncode != 0:
+        return None
+    streams = json.loads(done.stdout).get("streams", [])
+    return (streams[0]["width"], streams[0]["height"]) if streams else None
+
+
+def group_non_utf8_paths(ws):
+    """Names that are not UTF-8 are the file system's bytes; only their display is lossy."""
+    out = os.path.join(ws.root, "out").encode()
+    os.makedirs(out)
+    display = XDisplay()
+    try:
+        display.window("named", "--pattern", "--size", "120x90")
+        env = display.env(ws.env)
+
+        def cli(args):
+            done = subprocess.run([ARGS.cli.encode()] + args, capture_output=True, env=env,
+                                  cwd=out, timeout=120)
+            return done.returncode, done.stdout.decode("utf-8", "strict"), done.stderr.decode()
+
+        yield "two captures to names that differ only in bytes that are not UTF-8"
+        for name in (b"caf\xe9.png", b"caf\xe8.png"):
+            status, stdout, err = cli([b"capture", b"--window", b"named", b"--out", name, b"--json"])
+            shown = out.decode() + "/caf\ufffd.png"
+            check(status == 0 and json.loads(stdout)["path"] == shown, f"capture: {status} {stdout!r} {err!r}")
+        check(sorted(os.listdir(out)) == [b"caf\xe8.png", b"caf\xe9.png"], f"files: {os.listdir(out)}")
+        for name in (b"caf\xe9.png", b"caf\xe8.png"):
+            check(picture_size(os.path.join(out, name)) == (120, 90), f"{name!r} is not a 120x90 PNG")
+
+        yield "a recording to such a name, given with --out=<name>"
+        status, stdout, err = cli([b"record", b"--window", b"named", b"--max-seconds", b"0.5",
+                                   b"--out=clip\xff.mp4"])
+        check(status == 0 and stdout == out.decode() + "/clip\ufffd.mp4\n", f"record: {status} {stdout!r} {err!r}")
+        check((video_frames(os.path.join(out, b"clip\xff.mp4")) or 0) >= 1, "clip\\xff.mp4 is not whole")
+
+        yield "the server's default folder under a Pictures folder that is not UTF-8"
+        pictures = os.path.join(ws.home.encode(), b"Bild\xe9r")
+        with open(os.path.join(ws.home, "config", "user-dirs.dirs"), "wb") as dirs:
+            dirs.write(b'XDG_PICTURES_DIR="$HOME/Bild\xe9r"\n')
+        server_env = {k: v for k, v in env.items() if k != "XDG_PICTURES_DIR"}
+        session = McpSession(ARGS.cli, server_env, ws.root)
+        error, text = session.tool("capture", {"window": "named"})
+        check(not error, f"capture: {text}")
+        shot = json.loads(text)["path"]
+        error, text = session.tool("record_start", {"window": "named", "max_seconds": 0.5})
+        check(not error, f"record_start: {text}")
+        error, text = session.tool("record_stop", {"id": json.loads(text)["id"]})
+        check(not error, f"record_stop: {text}")
+        clip = json.loads(text)["path"]
+        session.process.stdin.close()
+        check(session.process.wait(30) == 0, "server status")
+        folder = os.path.join(pictures, b"Vantle")
+        files = sorted(os.listdir(folder))
+        check(len(files) == 2, f"files: {files}")
+        for name in files:
+            shown = folder.decode("utf-8", "replace") + "/" + name.decode()
+            check(shown in (shot, clip), f"{name!r} is shown as neither {shot!r} nor {clip!r}")
+        png = [name for name in files if name.endswith(b".png")]
+        mp4 = [name for name in files if name.endswith(b".mp4")]
+        check(len(png) == 1 and len(mp4) == 1, f"files: {files}")
+        check(picture_size(os.path.join(folder, png[0])) == (120, 90), "the capture is not a 120x90 PNG")
+        check((video_frames(os.path.join(folder, mp4[0])) or 0) >= 1, "the recording is not whole")
+    finally:
+        display.close()
+
+
 SETTINGS_A = {"save_dir": "{root}/a", "filename_pattern": "alpha %H%M%S",
               "automation_allow_desktop": True}
 SETTINGS_C = {"save_dir": "{root}/c", "filename_pattern": "gamma %H%M%S",
@@ -1003,6 +1073,7 @@ GROUPS = {
     "killed_recording": group_killed_recording,
     "mcp_output_closed": group_mcp_output_closed,
     "one_writer": group_one_writer,
+    "non_utf8_paths": group_non_utf8_paths,
     "mcp_ended": group_mcp_ended,
     "settings_replaced": group_settings_replaced,
     "stop_other_user": group_stop_other_user,

@@ -12,7 +12,8 @@ namespace vantle {
 // One parsed command line. Everything here has passed the grammar's checks:
 // a window target has a non-empty title, a region has a width and a height of
 // at least 1, `fps` is 1 to 60, `max_seconds` is finite and positive, and
-// `out` carries the right extension. Paths stay exactly as typed (UTF-8).
+// `out` carries the right extension. Paths stay exactly as typed: UTF-8, except
+// that on POSIX `out` holds the argument's own bytes, which need not be UTF-8.
 
 struct Help {
     friend bool operator==(const Help&, const Help&) = default;

@@ -1,6 +1,8 @@
 #include "automation/run/front_door.h"
 
 #include <string>
+#include <type_traits>
+#include <variant>
 
 #include "automation/run/grammar.h"
 #include "automation/run/process_setup.h"
@@ -10,6 +12,32 @@
 #include "support/writer.h"
 
 namespace vantle {
+
+namespace {
+
+// A path names the file by the system's bytes: on POSIX a --out value that is
+// not UTF-8 is used as typed and only shown lossily. (Windows arguments are
+// UTF-16 and go through the text as they are.)
+template <typename Os>
+void keep_out_bytes(Command& command, const std::vector<Os>& arguments,
+                    const std::vector<std::string>& texts) {
+    (void)command;
+    (void)arguments;
+    (void)texts;
+    if constexpr (std::is_same_v<Os, std::string>) {
+        std::string* out = nullptr;
+        if (auto* capture = std::get_if<Capture>(&command)) {
+            out = &capture->out;
+        } else if (auto* record = std::get_if<Record>(&command)) {
+            out = &record->out;
+        }
+        if (const auto where = locate_out_value(texts); out != nullptr && where) {
+            *out = arguments[where->first].substr(where->second);
+        }
+    }
+}
+
+}  // namespace
 
 std::uint32_t run_front_door(std::vector<OsString> arguments, bool console_build,
                              const PlatformFactory& platform_factory) {
@@ -25,9 +53,12 @@ std::uint32_t run_front_door(std::vector<OsString> arguments, bool console_build
     for (const OsString& argument : arguments) {
         texts.push_back(utf8_from_os(argument));
     }
-    arguments.clear();
 
     auto command = parse_command_line(texts);
+    if (command) {
+        keep_out_bytes(*command, arguments, texts);
+    }
+    arguments.clear();
     if (!command) {
         std::string text = "vantle: ";
         text += command.error().message;

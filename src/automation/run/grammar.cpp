@@ -245,6 +245,32 @@ CliResult<Command> parse_command_line(std::span<const std::string> texts) {
     return parse_record(*map);
 }
 
+std::optional<std::pair<std::size_t, std::size_t>> locate_out_value(
+    std::span<const std::string> texts) {
+    // The same walk as scan_options, over tokens it has already accepted.
+    for (std::size_t i = 1; i < texts.size(); ++i) {
+        const std::string& token = texts[i];
+        const auto equals = token.find('=');
+        const std::string_view name = std::string_view(token).substr(0, equals);
+        const auto known = find_option(name);
+        if (!known || !known->takes_value) {
+            continue;
+        }
+        if (equals == std::string::npos) {
+            if (i + 1 >= texts.size()) {
+                return std::nullopt;
+            }
+            if (name == "--out") {
+                return std::pair{i + 1, std::size_t{0}};
+            }
+            ++i;
+        } else if (name == "--out") {
+            return std::pair{i, equals + 1};
+        }
+    }
+    return std::nullopt;
+}
+
 CliResult<OptionMap> scan_options(std::span<const std::string> tokens) {
     OptionMap map;
     for (std::size_t i = 0; i < tokens.size(); ++i) {

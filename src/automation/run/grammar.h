@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "automation/run/command.h"
@@ -24,6 +25,13 @@ using OptionMap = std::map<std::string_view, std::optional<std::string>>;
 // code 64 and is the first failure in the order the checks run: command word,
 // option scan, allowed options, target, output path, numbers.
 [[nodiscard]] CliResult<Command> parse_command_line(std::span<const std::string> texts);
+
+// Where the value of --out stands in `texts` (the whole command line, as for
+// parse_command_line, which must have accepted it): the index of its token
+// and where the value starts in it (after "--out=", or 0). None without --out.
+// Lets a caller take the value from the system's own bytes of that argument.
+[[nodiscard]] std::optional<std::pair<std::size_t, std::size_t>> locate_out_value(
+    std::span<const std::string> texts);
 
 // The tokens after the command word to an option map: long options only,
 // "--name=value" or "--name value", each at most once. Stops at the first error.

@@ -466,5 +466,23 @@ TEST(Options, AllowedListsMatchTheCommands) {
                  "--out", "--process", "--region", "--restore", "--window"}));
 }
 
+TEST(LocateOutValue, FindsTheTokenTheGrammarTookTheValueFrom) {
+    using Found = std::optional<std::pair<std::size_t, std::size_t>>;
+    const struct {
+        std::vector<std::string> texts;
+        Found expected;
+    } cases[] = {
+        {{"capture", "--window", "A", "--out", "a.png"}, Found{{4, 0}}},
+        {{"record", "--out=a.mp4", "--window", "A"}, Found{{1, 6}}},
+        // A value that looks like the option is still a value.
+        {{"capture", "--window", "--out", "--out", "b.png"}, Found{{4, 0}}},
+        {{"capture", "--window", "--out=x", "--out=c.png"}, Found{{3, 6}}},
+        {{"windows", "--json"}, Found{}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(locate_out_value(c.texts), c.expected) << c.texts[1];
+    }
+}
+
 }  // namespace
 }  // namespace vantle
