@@ -1,6 +1,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <charconv>
+#include <string>
+#include <system_error>
 #include <utility>
 
 #include "record/stop_protocol.h"
@@ -106,7 +109,27 @@ CliStatus request_stop(const RecordingId& id, std::chrono::nanoseconds timeout) 
         whole.count() * 1000 + std::chrono::duration_cast<std::chrono::milliseconds>(rest).count();
     // INFINITE is 0xFFFFFFFF: a longer wait is cut just below it.
     const DWORD wait_ms = static_cast<DWORD>(std::clamp<long long>(milliseconds, 0, INFINITE - 1));
-    const DWORD waited = WaitForSingleObject(done.get(), wait_ms);
+    // The id starts with the recorder's process id: a recorder that dies after
+    // the request (killed, crashed) never signals done, and waiting on its
+    // process as well tells that at once instead of after the timeout.
+    DWORD pid = 0;
+    const auto dash = id.find('-');
+    const auto parsed = std::from_chars(id.data(), id.data() + id.size(), pid);
+    Handle process(parsed.ec == std::errc{} && dash != std::string::npos &&
+                           parsed.ptr == id.data() + dash
+                       ? OpenProcess(SYNCHRONIZE, FALSE, pid)
+                       : nullptr);
+    DWORD waited = 0;
+    if (process.valid()) {
+        const HANDLE handles[2] = {done.get(), process.get()};
+        waited = WaitForMultipleObjects(2, handles, FALSE, wait_ms);
+        if (waited == WAIT_OBJECT_0 + 1) {
+            // Done may have come just before the process ended.
+            waited = WaitForSingleObject(done.get(), 0);
+        }
+    } else {
+        waited = WaitForSingleObject(done.get(), wait_ms);
+    }
     stop.reset();
     done.reset();
     if (waited == WAIT_OBJECT_0) {

@@ -9,6 +9,7 @@
 #include "automation/mcp/server.h"
 #include "automation/mcp/transport.h"
 #include "fakes/fake_platform.h"
+#include "support/paths.h"
 
 namespace vantle {
 namespace {

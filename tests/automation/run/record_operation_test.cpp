@@ -3,7 +3,6 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
-#include <string_view>
 
 #include "automation/run/record_operation.h"
 #include "fakes/fake_platform.h"
@@ -11,6 +10,7 @@
 #include "record/process_id.h"
 #include "support/files.h"
 #include "support/json_line.h"
+#include "support/paths.h"
 
 namespace vantle {
 namespace {
@@ -202,25 +202,24 @@ TEST(RunRecord, FailuresBeforeTheRecordingTouchNothing) {
 }
 
 TEST(RunRecord, ADestinationThatCannotBeWrittenFailsBeforeTheWindowIsRestored) {
+    // The system's text differs between systems; what matters is the form,
+    // the destination's name and that nothing was started.
     struct Case {
         const char* name;
         std::function<fs::path(RecordFixture&)> arrange;  // the destination
-        std::function<std::string(const fs::path&)> expected;
+        const char* message;                              // before the system's text, if any
+        bool held;
     } cases[] = {
         {"missing folder", [](RecordFixture& f) { return f.dir / "missing" / "clip.mp4"; },
-         [](const fs::path& out) {
-             return "could not write " + out.string() + ": No such file or directory (0x00000002)";
-         }},
+         "could not write ", false},
         {"a file where the folder should be",
          [](RecordFixture& f) {
              std::ofstream(f.dir / "plain") << "not a folder\n";
              return f.dir / "plain" / "clip.mp4";
          },
-         [](const fs::path& out) {
-             return "could not write " + out.string() + ": Not a directory (0x00000014)";
-         }},
+         "could not write ", false},
         {"held by a running recording", [](RecordFixture& f) { return f.destination(); },
-         [](const fs::path& out) { return "another recording is writing " + out.string(); }},
+         "another recording is writing ", true},
     };
     for (const Case& c : cases) {
         RecordFixture fixture;
@@ -228,14 +227,20 @@ TEST(RunRecord, ADestinationThatCannotBeWrittenFailsBeforeTheWindowIsRestored) {
         fixture.request.restore = true;
         fixture.request.out = c.arrange(fixture);
         std::optional<DestinationClaim> held;
-        if (std::string_view(c.name) == "held by a running recording") {
+        if (c.held) {
             auto claim = claim_destination(fixture.request.out);
             ASSERT_TRUE(claim) << claim.error().message;
             held.emplace(std::move(*claim));
         }
         auto result = fixture.run();
         ASSERT_FALSE(result) << c.name;
-        EXPECT_EQ(result.error(), CliError::failed(c.expected(fixture.request.out))) << c.name;
+        const std::string named = c.message + path_to_utf8(fixture.request.out);
+        EXPECT_EQ(result.error().exit_code, ExitCode::kFailed) << c.name;
+        if (c.held) {
+            EXPECT_EQ(result.error().message, named) << c.name;
+        } else {
+            EXPECT_TRUE(result.error().message.starts_with(named + ": ")) << result.error().message;
+        }
         for (const auto& call : fixture.platform->calls()) {
             EXPECT_NE(call.rfind("restore_window", 0), 0U) << c.name << ": " << call;
             EXPECT_NE(call.rfind("start_recording_source", 0), 0U) << c.name << ": " << call;
