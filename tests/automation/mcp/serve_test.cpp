@@ -113,11 +113,15 @@ TEST(Serve, TheEndOfTheInputCutsTheWaitOfARequestShort) {
     McpServer server(testing::make_standard_desktop(), default_config);
     const std::filesystem::path out =
         std::filesystem::temp_directory_path() / "vantle-serve-never-written.png";
-    ScriptedReader input(
-        {"{\"id\":1,\"method\":\"tools/call\",\"params\":{\"name\":\"capture\","
-         "\"arguments\":{\"window\":\"Untitled - Notepad\",\"delay_ms\":600000,"
-         "\"out\":\"" +
-         out.string() + "\"}}}\n"});
+    // Built as JSON, so a Windows path's backslashes are escaped.
+    const nlohmann::json request = {
+        {"id", 1},
+        {"method", "tools/call"},
+        {"params",
+         {{"name", "capture"},
+          {"arguments",
+           {{"window", "Untitled - Notepad"}, {"delay_ms", 600000}, {"out", path_to_utf8(out)}}}}}};
+    ScriptedReader input({request.dump() + "\n"});
     StringWriter output;
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(server.serve(input, output), 0);
