@@ -37,6 +37,7 @@
 #include "automation/mcp/transport.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_recording.h"
+#include "fakes/png_bytes.h"
 
 namespace {
 
@@ -156,29 +157,9 @@ void check_reply(const json& reply, std::string_view line) {
 
 // The longer side of the PNG in an image item's base64 data (its header only).
 std::uint32_t preview_longer_side(const std::string& base64) {
-    constexpr std::string_view kAlphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string bytes;
-    std::uint32_t bits = 0;
-    int count = 0;
-    for (std::size_t i = 0; i < base64.size() && bytes.size() < 24; ++i) {
-        bits = bits << 6 | static_cast<std::uint32_t>(kAlphabet.find(base64[i]) & 63);
-        if ((count += 6) >= 8) {
-            count -= 8;
-            bytes.push_back(static_cast<char>((bits >> count) & 0xFF));
-        }
-    }
-    if (bytes.size() < 24) {
-        return 0;
-    }
-    const auto word = [&](std::size_t at) {
-        std::uint32_t value = 0;
-        for (std::size_t k = at; k < at + 4; ++k) {
-            value = value << 8 | static_cast<std::uint8_t>(bytes[k]);
-        }
-        return value;
-    };
-    return std::max(word(16), word(20));
+    const auto [width, height] =
+        testing::png_size(testing::from_base64(base64, testing::kPngHeaderBytes));
+    return std::max(width, height);
 }
 
 void check_bound(const json& reply, std::string_view line, std::size_t bound) {

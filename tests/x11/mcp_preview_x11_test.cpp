@@ -14,6 +14,7 @@
 #include <regex>
 #include <string>
 
+#include "fakes/png_bytes.h"
 #include "x11/process_output.h"
 #include "x11/x_server.h"
 
@@ -22,27 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kBound = 1'000'000;
+using testing::from_base64;
 
-std::string from_base64(const std::string& text) {
-    constexpr std::string_view kAlphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::uint32_t bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        const auto at = kAlphabet.find(c);
-        if (at == std::string_view::npos) {
-            break;
-        }
-        bits = bits << 6 | static_cast<std::uint32_t>(at);
-        if ((count += 6) >= 8) {
-            count -= 8;
-            out.push_back(static_cast<char>((bits >> count) & 0xFF));
-        }
-    }
-    return out;
-}
+constexpr std::size_t kBound = 1'000'000;
 
 // How many RGBA bytes ffmpeg decodes from a PNG file.
 std::size_t decoded_bytes(const fs::path& file) {

@@ -15,12 +15,15 @@
 #include "automation/mcp/preview.h"
 #include "automation/mcp/server.h"
 #include "fakes/fake_platform.h"
+#include "fakes/png_bytes.h"
 #include "support/json_line.h"
 
 namespace vantle {
 namespace {
 
 using nlohmann::json;
+using testing::from_base64;
+using testing::png_size;
 
 // Every pixel different: the PNG cannot shrink it.
 RgbaImage noise(std::uint32_t width, std::uint32_t height) {
@@ -33,42 +36,6 @@ RgbaImage noise(std::uint32_t width, std::uint32_t height) {
         image.pixels[i] = i % 4 == 3 ? 255 : static_cast<std::uint8_t>(seed);
     }
     return image;
-}
-
-std::uint32_t big_endian(const std::string& bytes, std::size_t at) {
-    std::uint32_t value = 0;
-    for (std::size_t i = at; i < at + 4; ++i) {
-        value = value << 8 | static_cast<std::uint8_t>(bytes[i]);
-    }
-    return value;
-}
-
-std::string from_base64(const std::string& text) {
-    std::string out;
-    std::uint32_t bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        const std::string_view alphabet =
-            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        const auto at = alphabet.find(c);
-        if (at == std::string_view::npos) {
-            break;
-        }
-        bits = bits << 6 | static_cast<std::uint32_t>(at);
-        if ((count += 6) >= 8) {
-            count -= 8;
-            out.push_back(static_cast<char>((bits >> count) & 0xFF));
-        }
-    }
-    return out;
-}
-
-// The width and height a PNG's header states.
-std::pair<std::uint32_t, std::uint32_t> png_size(const std::string& png) {
-    if (png.size() < 24 || png.compare(12, 4, "IHDR") != 0) {
-        return {0, 0};
-    }
-    return {big_endian(png, 16), big_endian(png, 20)};
 }
 
 TEST(PreviewRoom, AFittingPreviewIsTheRulesOwn) {
