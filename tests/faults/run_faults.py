@@ -151,6 +151,12 @@ class McpSession:
         result = self.call("tools/call", {"name": name, "arguments": arguments})["result"]
         return bool(result.get("isError")), result["content"][0]["text"]
 
+    def end(self):
+        """Closes the input; the server must then end cleanly and quietly."""
+        self.process.stdin.close()
+        check(self.process.wait(30) == 0, "server status")
+        check(self.process.stderr.read() == b"", "server stderr")
+
 
 # ----------------------------------------------------------- capabilities
 
@@ -309,6 +315,16 @@ def expect_failure(result, status, stderr, what):
           f"expected {status} and stderr {stderr!r}")
 
 
+def expect_record_out_of_space(status, out, err):
+    """A `record` command that failed for want of space: status 1, nothing on
+    stdout, and at most two lines on stderr, the last naming the cause."""
+    lines = err.splitlines()
+    check(status == 1 and out == "", f"record: status {status}, stdout {out!r}, stderr {err!r}")
+    check(len(lines) in (1, 2) and lines[-1].startswith("vantle: ") and
+          lines[-1].endswith(": " + os_text(28)), f"record: stderr {err!r}")
+    print(f"  the recording said: {lines[-1]}")
+
+
 def group_full_disk(ws):
     """A destination on a file system with no space left."""
     full = os.path.join(ws.root, "full")
@@ -328,9 +344,7 @@ def group_full_disk(ws):
     session = McpSession(ARGS.fake, ws.fake_env, ws.root)
     error, text = session.tool("capture", {"window": "Notes", "out": os.path.join(full, "shot.png")})
     check(error and text == f"could not write {full}/shot.png: {os_text(28)}", f"capture tool: {text!r}")
-    session.process.stdin.close()
-    check(session.process.wait(30) == 0, "server status")
-    check(session.process.stderr.read() == b"", "server stderr")
+    session.end()
     check(contents(os.path.join(full, "shot.png")) == b"the previous picture\n", "shot.png changed")
     check(listing(full) == before, f"left behind: {listing(full)}")
 
@@ -347,16 +361,10 @@ def group_full_disk(ws):
             error, text = session.tool("record_stop", {"id": json.loads(text)["id"]})
             check(text.startswith(f"the recording to {clip} failed: "), f"record_stop: {text!r}")
         check(error and text.endswith(": " + os_text(28)), f"the recording tools: {text!r}")
-        session.process.stdin.close()
-        check(session.process.wait(30) == 0, "server status")
-        check(session.process.stderr.read() == b"", "server stderr")
+        session.end()
     finally:
         display.close()
-    lines = err.splitlines()
-    check(status == 1 and out == "", f"record: status {status}, stdout {out!r}, stderr {err!r}")
-    check(len(lines) in (1, 2) and lines[-1].startswith("vantle: ") and
-          lines[-1].endswith(": " + os_text(28)), f"record: stderr {err!r}")
-    print(f"  the recording said: {lines[-1]}")
+    expect_record_out_of_space(status, out, err)
     check(contents(os.path.join(full, "clip.mp4")) == b"the previous clip\n", "clip.mp4 changed")
     check(listing(full) == before, f"left behind: {listing(full)}")
 
@@ -386,16 +394,10 @@ def group_full_disk(ws):
         check(reply.get("result") == {}, f"the server does not go on after the failure: {reply}")
         error, text = session.tool("capture", {"window": "busy", "out": os.path.join(ws.root, "after.png")})
         check(not error, f"a capture after the failed recording: {text!r}")
-        session.process.stdin.close()
-        check(session.process.wait(30) == 0, "server status")
-        check(session.process.stderr.read() == b"", "server stderr")
+        session.end()
     finally:
         display.close()
-    lines = err.splitlines()
-    check(status == 1 and out == "", f"record: status {status}, stdout {out!r}, stderr {err!r}")
-    check(len(lines) in (1, 2) and lines[-1].startswith("vantle: ") and
-          lines[-1].endswith(": " + os_text(28)), f"record: stderr {err!r}")
-    print(f"  the recording said: {lines[-1]}")
+    expect_record_out_of_space(status, out, err)
     check(cli_clip == b"the previous clip\n", "clip.mp4 changed by the command line's recording")
     check(cli_listing == before, f"left behind by the command line: {cli_listing}")
     check(contents(os.path.join(full, "clip.mp4")) == b"the previous clip\n", "clip.mp4 changed")
@@ -435,9 +437,7 @@ def group_read_only(ws):
     check(error and text == f"could not create {frozen}/shots: {os_text(30)}", f"capture tool: {text!r}")
     error, text = session.tool("record_start", {"window": "Notes", "out": clip})
     check(error and text == f"could not write {clip}: {os_text(30)}", f"record_start: {text!r}")
-    session.process.stdin.close()
-    check(session.process.wait(30) == 0, "server status")
-    check(session.process.stderr.read() == b"", "server stderr")
+    session.end()
     unchanged()
 
     yield "a real recording into a read-only folder"
@@ -601,9 +601,7 @@ def group_one_writer(ws):
         check(not error, f"record_start B again: {text}")
         error, text = session.tool("record_stop", {"id": json.loads(text)["id"]})
         check(not error, f"record_stop: {text!r}")
-        session.process.stdin.close()
-        check(session.process.wait(30) == 0, "server status")
-        check(session.process.stderr.read() == b"", "server stderr")
+        session.end()
         whole()
 
         yield "a recording into a missing folder fails first, naming the destination"
