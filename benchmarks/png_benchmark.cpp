@@ -8,6 +8,7 @@
 #include <map>
 #include <vector>
 
+#include "random_bits.h"
 #include "support/deflate_piece.h"
 #include "support/png.h"
 #include "support/png_filter.h"
@@ -22,19 +23,7 @@ struct Picture {
     Bytes rgba;
 };
 
-class Random {
-  public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint32_t next() {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 7;
-        state_ ^= state_ << 17;
-        return static_cast<std::uint32_t>(state_ >> 32);
-    }
-
-  private:
-    std::uint64_t state_;
-};
+using vantle::bench::Random;
 
 struct Rgb {
     int r, g, b;

@@ -16,24 +16,13 @@
 
 #include "automation/mcp/preview.h"
 #include "automation/mcp/transport.h"
+#include "random_bits.h"
 
 namespace {
 
 using vantle::RgbaImage;
 
-class Random {
-  public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint32_t next() {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 7;
-        state_ ^= state_ << 17;
-        return static_cast<std::uint32_t>(state_ >> 32);
-    }
-
-  private:
-    std::uint64_t state_;
-};
+using vantle::bench::Random;
 
 std::uint8_t clamp(double value) {
     return static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0));
