@@ -40,7 +40,6 @@ class FileDescriptor {
     }
     [[nodiscard]] int get() const { return fd_; }
     [[nodiscard]] bool valid() const { return fd_ >= 0; }
-    [[nodiscard]] int release() { return std::exchange(fd_, -1); }
     [[nodiscard]] bool close() {
         const int fd = fd_;
         fd_ = -1;
@@ -119,12 +118,8 @@ std::optional<std::string> write_temporary(const std::filesystem::path& temporar
 }  // namespace
 
 struct DestinationClaim::State {
-    int fd = -1;
-    ~State() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
+    explicit State(FileDescriptor held) : fd(std::move(held)) {}
+    FileDescriptor fd;
 };
 
 DestinationClaim::DestinationClaim(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -185,9 +180,7 @@ CliResult<DestinationClaim> claim_destination(const std::filesystem::path& path)
             }
             continue;
         }
-        auto state = std::make_unique<DestinationClaim::State>();
-        state->fd = fd.release();
-        return DestinationClaim(std::move(state));
+        return DestinationClaim(std::make_unique<DestinationClaim::State>(std::move(fd)));
     }
     return std::unexpected(destination_busy(path));
 }
