@@ -29,18 +29,34 @@ A session file is JSON: {"cases": [case, ...]}. A case holds
              {"fake_mp4": frames} the fake encoder's finished stand-in file
              with that many frames (true: any number). A leftover
              "<name>.vantle-tmp" therefore fails the case.
+  "windows"  optional: where the Windows build differs by design, an object
+             with "why" (the reason) and the "config", "status", "stderr" or
+             "files" that take the place of the case's own under Wine
+             (--wrapper). A step may hold one too: its "windows" object
+             holds the "send", "expect", "expect_re" or "config" that takes
+             the place of the step's own under Wine, and its "why" unless
+             the case's "windows" says why.
 "{tmp}" in any text stands for the session's private folder, which is also
 $HOME, $XDG_CONFIG_HOME, the current directory and the parent of
 $XDG_PICTURES_DIR ({tmp}/Pictures); "{pid}" for the program's process id.
+Under Wine {tmp} is the folder as Windows names it (Z:\\tmp\\...), so a
+Windows form writes it "{tmp_json}" inside a JSON string (its backslashes
+doubled) and "{tmp_json_json}" inside a JSON string inside a JSON string (the
+structured result of a tool, quadrupled); on Linux both are {tmp}.
 An image item of a reply, {"data":"<base64>","mimeType":"image/png",...}, is
 decoded and checked to be a whole PNG, and compared as "data":"<png WxH>".
 After the last step standard input is closed; any further output is a failure.
 
 Usage: run_sessions.py --binary PATH [--wrapper CMD] FILE...
 --wrapper runs the binary through another program. With a Wine wrapper the
-settings file lives in the Wine prefix's roaming application data (asked of
-Wine once), not in $XDG_CONFIG_HOME; only cases without a scripted desktop
-make sense there, since the fake program is not built for Windows.
+runner needs a Wine prefix of its own (the test gives it one), which it
+changes: the known folder Pictures is redirected to %VANTLE_SESSION_PICTURES%,
+which each case sets to {tmp}\\Pictures, created beforehand as a Windows
+profile holds it (a missing one is no known folder there), so no case sees
+another's files nor the host's home, which Wine links the prefix's Pictures
+to. The settings file lives in the prefix's roaming application data (asked of
+Wine once), not in $XDG_CONFIG_HOME. The Windows process id, which is not the
+host's, is read from Wine's process list once the program runs.
 """
 
 import base64
@@ -116,34 +132,90 @@ def files_problems(want, tmp):
     return problems
 
 
-def wine_settings_base(wrapper):
-    """The Wine prefix's roaming application data folder, as a host path."""
-    def ask(*command):
-        result = subprocess.run(wrapper + list(command), stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=120)
-        if result.returncode != 0:
-            sys.exit("cannot ask Wine for %r: %r" % (command, result.stderr[-500:]))
-        return result.stdout.decode("utf-8", "replace").strip()
-    windows = ask("cmd", "/c", "echo %APPDATA%")
-    host = ask("winepath", "-u", windows)
+def wine_ask(wrapper, *command):
+    """What a Windows program run through the wrapper prints, stripped."""
+    result = subprocess.run(wrapper + list(command), stdin=subprocess.DEVNULL,
+                            capture_output=True, timeout=120)
+    if result.returncode != 0:
+        sys.exit("cannot ask Wine for %r: %r" % (command, result.stderr[-500:]))
+    return result.stdout.decode("utf-8", "replace").strip()
+
+
+# Where a Windows profile's folders are redirected; REG_EXPAND_SZ values are
+# expanded in the environment of the program that looks them up.
+SHELL_FOLDERS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+PICTURES_VARIABLE = "VANTLE_SESSION_PICTURES"
+
+
+def prepare_wine(wrapper):
+    """Redirects the prefix's Pictures folder to each case's own and returns the
+    prefix's roaming application data folder, as a host path."""
+    wine_ask(wrapper, "reg", "add", SHELL_FOLDERS, "/v", "My Pictures", "/t", "REG_EXPAND_SZ",
+             "/d", "%" + PICTURES_VARIABLE + "%", "/f")
+    windows = wine_ask(wrapper, "cmd", "/c", "echo %APPDATA%")
+    host = wine_ask(wrapper, "winepath", "-u", windows)
     if not os.path.isdir(host):
         sys.exit("Wine names %r (%r) as its roaming application data, which is no folder"
                  % (windows, host))
     return host
 
 
-def write_config(base, value, tmp=""):
-    folder = os.path.join(base, SETTINGS_FOLDER)
-    path = os.path.join(folder, "config.json")
+# A process of Wine's list: " 000000e8 3        \_ 'name.exe'".
+WINE_PROCESS = re.compile(r"^[ =]([0-9a-f]{8}) +[0-9]+ +(?:\\_ )*'(.*)'$")
+
+
+def wine_pid(wrapper, binary, process):
+    """The Windows process id of the program just started, from Wine's own
+    process list; the session's prefix runs one such program at a time."""
+    name = os.path.basename(binary).lower()
+    deadline = time.monotonic() + TIMEOUT
+    while time.monotonic() < deadline and process.poll() is None:
+        listing = wine_ask(wrapper, "winedbg", "--command", "info proc")
+        found = [int(m.group(1), 16) for m in map(WINE_PROCESS.match, listing.splitlines())
+                 if m and m.group(2).lower() == name]
+        if len(found) == 1:
+            return found[0]
+        if len(found) > 1:
+            sys.exit("Wine runs %d programs named %s, so the session's is unknown: %r"
+                     % (len(found), name, listing))
+        time.sleep(0.1)
+    return None
+
+
+def json_text(text):
+    """The text as it is written inside a JSON string."""
+    return json.dumps(text, ensure_ascii=False)[1:-1]
+
+
+def write_config(base, value, folder=""):
+    """Writes config.json; "{tmp}" in it, always inside a JSON string, stands for
+    the case's folder."""
+    folder_path = os.path.join(base, SETTINGS_FOLDER)
+    path = os.path.join(folder_path, "config.json")
     if value is None:
         if os.path.exists(path):
             os.remove(path)
         return
-    os.makedirs(folder, exist_ok=True)
+    os.makedirs(folder_path, exist_ok=True)
     if not isinstance(value, str):
         value = json.dumps(value)
     with open(path, "wb") as handle:
-        handle.write(encode(value.replace("{tmp}", tmp)))
+        handle.write(encode(value.replace("{tmp}", json_text(folder))))
+
+
+def windows_form(thing, why=None):
+    """A case or a step as the Windows build must pass it under Wine."""
+    differs = thing.get("windows")
+    if differs is None:
+        return thing
+    if not (differs.get("why") or why):
+        raise ValueError("a Windows form without its reason: %r" % differs)
+    form = {k: v for k, v in thing.items() if k != "windows"}
+    if any(k in differs for k in ("send", "expect", "expect_re")):
+        for k in ("send", "expect", "expect_re", "raw"):
+            form.pop(k, None)
+    form.update({k: v for k, v in differs.items() if k != "why"})
+    return form
 
 
 class Output:
@@ -199,23 +271,42 @@ def run_case(case, base, binary, wrapper, settings_base):
 
 
 def run_in(case, base, binary, wrapper, tmp, settings):
+    folder = tmp
     env = fake_program_env(case.get("desktop"), base, tmp,
                            lambda text: text.replace("{tmp}", tmp))
     env.update({"HOME": tmp, "XDG_CONFIG_HOME": tmp,
                 "XDG_PICTURES_DIR": os.path.join(tmp, "Pictures")})
     env.pop("DISPLAY", None)
-    write_config(settings, case.get("config"), tmp)
+    why = case.get("windows", {}).get("why")
+    if wrapper:
+        case = windows_form(case)
+        # Wine shows the host's root as drive Z:.
+        folder = "Z:" + tmp.replace("/", "\\")
+        os.mkdir(os.path.join(tmp, "Pictures"))
+        env[PICTURES_VARIABLE] = folder + "\\Pictures"
+    places = {"{tmp_json_json}": json_text(json_text(folder)), "{tmp_json}": json_text(folder),
+              "{tmp}": folder}
+    write_config(settings, case.get("config"), folder)
     errors = []
     process = subprocess.Popen(wrapper + [binary, "mcp"], stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=tmp,
                                env=env)
     output = Output(process.stdout)
+    pid = process.pid
+    if wrapper and "{pid}" in json.dumps(case):
+        pid = wine_pid(wrapper, binary, process)
+        if pid is None:
+            errors.append("the program ended before Wine listed it")
 
-    def expand(text):
-        return text.replace("{tmp}", tmp).replace("{pid}", str(process.pid))
+    def expand(text, escape=lambda value: value):
+        for placeholder, value in places.items():
+            text = text.replace(placeholder, escape(value))
+        return text.replace("{pid}", str(pid))
 
     stdin_open = True
     for number, step in enumerate(case["steps"], 1):
+        if wrapper:
+            step = windows_form(step, why)
         if "send" in step or "send_repeated" in step:
             if "send" in step:
                 data = encode(expand(step["send"]))
@@ -239,13 +330,12 @@ def run_in(case, base, binary, wrapper, tmp, settings):
                 if line != wanted:
                     errors.append("step %d:\n  got  %r\n  want %r" % (number, line, wanted))
             else:
-                pattern = step["expect_re"].replace("{tmp}", re.escape(tmp)).replace(
-                    "{pid}", str(process.pid))
+                pattern = expand(step["expect_re"], re.escape)
                 if not re.fullmatch(encode(pattern), line, re.DOTALL):
                     errors.append("step %d:\n  got     %r\n  pattern %r"
                                   % (number, line[:2000], pattern))
         elif "config" in step:
-            write_config(settings, step["config"], tmp)
+            write_config(settings, step["config"], folder)
         elif step.get("close"):
             close_input(process)
             stdin_open = False
@@ -270,7 +360,7 @@ def run_in(case, base, binary, wrapper, tmp, settings):
 
 def main():
     binary, wrapper, files = runner_arguments()
-    settings_base = wine_settings_base(wrapper) if wrapper else None
+    settings_base = prepare_wine(wrapper) if wrapper else None
     passed = failed = 0
     for name in files:
         with open(name, encoding="utf-8") as handle:
