@@ -8,8 +8,10 @@
 // the window exactly as the test wrote it in UTF-8. Once every window is shown
 // and painted it prints one line "ready" and then "window <n> <hwnd> <pid>" per
 // window (hwnd in hexadecimal); afterwards "state <n> minimized|restored" each
-// time a window is minimized or brought back. It ends when standard input ends
-// or on "quit". With --hang it stops handling messages once it is ready, as a
+// time a window is minimized or brought back. A line "raise <n>" on standard
+// input puts window n on top of the others, as a click on it would, and is
+// answered "raised <n>" once done. It ends when standard input ends or on
+// "quit". With --hang it stops handling messages once it is ready, as a
 // hung program does: its windows stay as they are and every message sent to
 // them waits.
 #include <fcntl.h>
@@ -39,6 +41,8 @@ struct WindowRequest {
 
 std::vector<HWND> windows;
 DWORD main_thread = 0;
+// Posted to the main thread, which owns the windows: raise window wparam.
+constexpr UINT kRaise = WM_APP + 1;
 HANDLE input_ended = nullptr;
 
 void say(const char* format, ...) {
@@ -78,6 +82,10 @@ DWORD WINAPI watch_input(void*) {
     while (std::fgets(line, sizeof line, stdin) != nullptr) {
         if (std::strncmp(line, "quit", 4) == 0) {
             break;
+        }
+        unsigned index = 0;
+        if (std::sscanf(line, "raise %u", &index) == 1) {
+            PostThreadMessageW(main_thread, kRaise, index, 0);
         }
     }
     SetEvent(input_ended);
@@ -196,6 +204,14 @@ int main() {
         return 0;
     }
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.hwnd == nullptr && message.message == kRaise) {
+            const std::size_t index = message.wParam;
+            if (index < windows.size()) {
+                SetWindowPos(windows[index], HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+            }
+            say("raised %u\n", static_cast<unsigned>(index));
+            continue;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

@@ -336,6 +336,18 @@ class TestWindows:
         events, self.events = self.events, []
         return events
 
+    def raise_window(self, index):
+        """Puts window `index` on top of the others and waits until it is."""
+        self.process.stdin.write(b"raise %d\n" % index)
+        self.process.stdin.flush()
+        while True:
+            line = self.output.line()
+            if line is None:
+                raise Failure(f"the test window program did not raise window {index}")
+            if line == f"raised {index}":
+                return
+            self.events.append(line)
+
     def close(self):
         try:
             self.process.stdin.write(b"quit\n")
@@ -439,7 +451,15 @@ WINDOWS = [
     {"title": "Covered \"quote\" \\ back", "color": "c04010", "rect": (300, 200, 260, 180)},
     {"title": " \t\u3000", "color": "ff00ff", "rect": (700, 100, 120, 90)},
     {"title": "Small minimized", "color": "00ff00", "rect": (60, 420, 200, 120), "minimized": True},
+    {"title": "Third", "color": "208060", "rect": (880, 420, 180, 140)},
 ]
+
+
+def expect_order(listed, want):
+    """The shown windows of a listing are in the order `want`, topmost first."""
+    shown = [e["title"] for e in listed if not e["minimized"]]
+    if shown != want:
+        raise Failure(f"the windows are listed in the order {shown}, not topmost first {want}")
 
 
 def windows_listing(wine, dll_overrides=None):
@@ -479,14 +499,18 @@ def suite_desktop(args, wine, children):
             raise Failure(f"the test windows are listed as {ours}, expected {want}")
         # Topmost first: the windows were opened in this order, each on top of
         # the ones before, and none has been raised since.
-        shown = [e["title"] for e in ours if not e["minimized"]]
-        opened = [e["title"] for e in want if not e["minimized"]]
-        if shown != opened[::-1]:
-            raise Failure(f"the windows are listed in the order {shown}, not topmost first "
-                          f"{opened[::-1]}")
+        expect_order(ours, [e["title"] for e in want if not e["minimized"]][::-1])
         own = [w for w in listing["windows"] if w["process"] == "vantle-cli.exe"]
         if own:
             raise Failure(f"the program lists its own windows: {own}")
+
+    def raised_first():
+        # The window at the bottom of the stack is raised: it is listed first,
+        # the others keep their order below it.
+        shown = [r["title"] for r in WINDOWS if r["title"].strip() and not r.get("minimized")]
+        windows.raise_window(0)
+        ours = [w for w in windows_listing(wine)["windows"] if w["pid"] == pid]
+        expect_order(ours, [shown[0]] + shown[1:][::-1])
 
     def listing_text():
         status, out, err = wine.vantle("windows")
@@ -585,6 +609,7 @@ def suite_desktop(args, wine, children):
     try:
         checks.case("windows --json lists the test windows, not the blank-titled one",
                     listing_json)
+        checks.case("windows --json lists a window raised from the bottom first", raised_first)
         checks.case("windows prints the text listing in UTF-8", listing_text)
         checks.case("capture --monitor 0 is the screen, pixel for pixel", capture_monitor)
         for region in ((100, 80, 300, 200), (0, 0, 1, 1), (250, 150, 400, 300),
