@@ -45,32 +45,6 @@ std::string latin1_to_utf8(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
-std::optional<std::uint32_t> window_pid(XcbSession& x, xcb_window_t window) {
-    if (const std::optional<std::uint32_t> pid = x.word(window, "_NET_WM_PID")) {
-        return pid;
-    }
-    // Without the property, ask the server which local process made the window.
-    // (A request of a missing extension would close the connection.)
-    const xcb_query_extension_reply_t* res = xcb_get_extension_data(x.conn(), &xcb_res_id);
-    if (res == nullptr || res->present == 0) {
-        return std::nullopt;
-    }
-    xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-    const Reply<xcb_res_query_client_ids_reply_t> reply(xcb_res_query_client_ids_reply(
-        x.conn(), xcb_res_query_client_ids(x.conn(), 1, &query), nullptr));
-    if (!reply) {
-        return std::nullopt;
-    }
-    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem > 0;
-         xcb_res_client_id_value_next(&it)) {
-        // Only the process id was asked for, so every value the server returns is one.
-        if (xcb_res_client_id_value_value_length(it.data) >= 1) {
-            return *xcb_res_client_id_value_value(it.data);
-        }
-    }
-    return std::nullopt;
-}
-
 std::optional<std::string> process_name(std::uint32_t pid) {
     const std::filesystem::path proc = "/proc/" + std::to_string(pid);
     std::error_code error;
@@ -84,6 +58,48 @@ std::optional<std::string> process_name(std::uint32_t pid) {
         return utf8_lossy(name);
     }
     return std::nullopt;
+}
+
+// A client's listed rectangle from its geometry, its origin in root coordinates
+// and its _NET_FRAME_EXTENTS (empty when not asked for or absent).
+std::optional<Region> frame_of(const xcb_get_geometry_reply_t& geometry,
+                               const xcb_translate_coordinates_reply_t& origin,
+                               const std::vector<std::uint32_t>& extents) {
+    // The border lies outside the origin and the size the server reports.
+    const std::int64_t border = geometry.border_width;
+    std::int64_t left = origin.dst_x - border;
+    std::int64_t top = origin.dst_y - border;
+    std::int64_t width = geometry.width + 2 * border;
+    std::int64_t height = geometry.height + 2 * border;
+    if (extents.size() >= 4) {
+        left -= extents[0];
+        top -= extents[2];
+        width += std::int64_t{extents[0]} + extents[1];
+        height += std::int64_t{extents[2]} + extents[3];
+    }
+    if (width < 1 || height < 1) {
+        return std::nullopt;
+    }
+    return Region{static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
+                  static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+}
+
+// A title from the window's _NET_WM_NAME (UTF-8) and WM_NAME properties.
+std::string title_of(const std::optional<XcbSession::Property>& net_wm_name,
+                     const std::optional<XcbSession::Property>& wm_name, xcb_atom_t utf8_string) {
+    const auto as_text = [](const XcbSession::Property& p) {
+        return std::string_view(reinterpret_cast<const char*>(p.bytes.data()), p.bytes.size());
+    };
+    if (net_wm_name) {
+        return utf8_lossy(as_text(*net_wm_name));
+    }
+    if (wm_name) {
+        if (wm_name->type == utf8_string) {
+            return utf8_lossy(as_text(*wm_name));
+        }
+        return latin1_to_utf8(wm_name->bytes);
+    }
+    return {};
 }
 
 // Candidate top-level windows, topmost first.
@@ -132,26 +148,9 @@ std::optional<Region> listed_frame(XcbSession& x, xcb_window_t client, bool with
     if (!geometry || !origin) {
         return std::nullopt;
     }
-    // The border lies outside the origin and the size the server reports.
-    const std::int64_t border = geometry->border_width;
-    std::int64_t left = origin->dst_x - border;
-    std::int64_t top = origin->dst_y - border;
-    std::int64_t width = geometry->width + 2 * border;
-    std::int64_t height = geometry->height + 2 * border;
-    if (with_extents) {
-        const std::vector<std::uint32_t> e = x.words(client, "_NET_FRAME_EXTENTS");
-        if (e.size() >= 4) {
-            left -= e[0];
-            top -= e[2];
-            width += std::int64_t{e[0]} + e[1];
-            height += std::int64_t{e[2]} + e[3];
-        }
-    }
-    if (width < 1 || height < 1) {
-        return std::nullopt;
-    }
-    return Region{static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
-                  static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+    return frame_of(
+        *geometry, *origin,
+        with_extents ? x.words(client, "_NET_FRAME_EXTENTS") : std::vector<std::uint32_t>{});
 }
 
 Result<std::vector<MonitorInfo>> list_monitors(XcbSession& x) {
@@ -200,80 +199,209 @@ bool is_xwayland(bool announces_extension, const std::vector<MonitorInfo>& monit
     });
 }
 
-Result<bool> is_xwayland(XcbSession& x) {
+Result<SessionMonitors> list_session_monitors(XcbSession& x) {
     constexpr std::string_view kName = "XWAYLAND";
-    const Reply<xcb_query_extension_reply_t> extension(xcb_query_extension_reply(
-        x.conn(),
-        xcb_query_extension(x.conn(), static_cast<std::uint16_t>(kName.size()), kName.data()),
-        nullptr));
+    // Asked before the monitors are listed, so its answer comes with theirs.
+    const xcb_query_extension_cookie_t extension_cookie =
+        xcb_query_extension(x.conn(), static_cast<std::uint16_t>(kName.size()), kName.data());
     Result<std::vector<MonitorInfo>> monitors = list_monitors(x);
+    const Reply<xcb_query_extension_reply_t> extension(
+        xcb_query_extension_reply(x.conn(), extension_cookie, nullptr));
     if (!monitors) {
         return std::unexpected(std::move(monitors.error()));
     }
-    return is_xwayland(extension && extension->present != 0, *monitors);
+    SessionMonitors out;
+    out.xwayland = is_xwayland(extension && extension->present != 0, *monitors);
+    out.monitors = std::move(*monitors);
+    return out;
 }
 
 std::string window_title(XcbSession& x, xcb_window_t window) {
-    if (const auto name = x.property(window, x.atom("_NET_WM_NAME"))) {
-        return utf8_lossy(std::string_view(reinterpret_cast<const char*>(name->bytes.data()),
-                                           name->bytes.size()));
+    const std::optional<XcbSession::Property> net_wm_name =
+        x.property(window, x.atom("_NET_WM_NAME"));
+    if (net_wm_name) {
+        return title_of(net_wm_name, std::nullopt, XCB_ATOM_NONE);
     }
-    if (const auto name = x.property(window, XCB_ATOM_WM_NAME)) {
-        if (name->type == x.atom("UTF8_STRING")) {
-            return utf8_lossy(std::string_view(reinterpret_cast<const char*>(name->bytes.data()),
-                                               name->bytes.size()));
-        }
-        return latin1_to_utf8(name->bytes);
-    }
-    return {};
+    return title_of(std::nullopt, x.property(window, XCB_ATOM_WM_NAME), x.atom("UTF8_STRING"));
 }
+
+namespace {
+
+// Windows listed per batch: every request of a batch is sent before its first
+// reply is awaited, so a batch costs about one round trip; the cap bounds the
+// replies held at once.
+constexpr std::size_t kListBatch = 256;
+
+// The requests that list one window, in the order one at a time would ask them.
+// Every one is sent even where an earlier answer would make it moot (a title
+// when the window is not listed for its pid, say): a spare request costs the
+// server little, a wait for a reply costs a round trip.
+struct WindowRequests {
+    xcb_get_property_cookie_t pid;
+    std::optional<xcb_res_query_client_ids_cookie_t> client;
+    xcb_get_property_cookie_t net_wm_name;
+    xcb_get_property_cookie_t wm_name;
+    std::optional<xcb_get_property_cookie_t> desktop;
+    xcb_get_property_cookie_t net_wm_state;
+    xcb_get_property_cookie_t wm_state;
+    xcb_get_geometry_cookie_t geometry;
+    xcb_translate_coordinates_cookie_t origin;
+    std::optional<xcb_get_property_cookie_t> extents;
+};
+
+WindowRequests send_requests(XcbSession& x, xcb_window_t window, bool window_manager,
+                             bool resource_extension) {
+    xcb_connection_t* c = x.conn();
+    WindowRequests r{};
+    r.pid = x.request_property(window, x.atom("_NET_WM_PID"));
+    if (resource_extension) {
+        // Which local process made the window, for one without _NET_WM_PID.
+        const xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        r.client = xcb_res_query_client_ids(c, 1, &query);
+    }
+    r.net_wm_name = x.request_property(window, x.atom("_NET_WM_NAME"));
+    r.wm_name = x.request_property(window, XCB_ATOM_WM_NAME);
+    if (window_manager) {
+        r.desktop = x.request_property(window, x.atom("_NET_WM_DESKTOP"));
+    }
+    r.net_wm_state = x.request_property(window, x.atom("_NET_WM_STATE"));
+    r.wm_state = x.request_property(window, x.atom("WM_STATE"));
+    r.geometry = xcb_get_geometry(c, window);
+    r.origin = xcb_translate_coordinates(c, window, x.root(), 0, 0);
+    if (window_manager) {
+        r.extents = x.request_property(window, x.atom("_NET_FRAME_EXTENTS"));
+    }
+    return r;
+}
+
+// Every reply of one window's requests, collected whether used or not, so
+// that none is left queued on the connection. A window gone before some of
+// its requests has error replies for them, read as absent properties.
+struct WindowReplies {
+    std::optional<std::uint32_t> pid;
+    std::optional<XcbSession::Property> net_wm_name;
+    std::optional<XcbSession::Property> wm_name;
+    std::optional<std::uint32_t> desktop;
+    std::vector<std::uint32_t> net_wm_state;
+    std::vector<std::uint32_t> wm_state;
+    Reply<xcb_get_geometry_reply_t> geometry;
+    Reply<xcb_translate_coordinates_reply_t> origin;
+    std::vector<std::uint32_t> extents;
+};
+
+std::optional<std::uint32_t> first_word(const std::vector<std::uint32_t>& words) {
+    return words.empty() ? std::nullopt : std::optional<std::uint32_t>(words.front());
+}
+
+std::optional<std::uint32_t> client_pid(xcb_connection_t* c,
+                                        xcb_res_query_client_ids_cookie_t cookie) {
+    const Reply<xcb_res_query_client_ids_reply_t> reply(
+        xcb_res_query_client_ids_reply(c, cookie, nullptr));
+    if (!reply) {
+        return std::nullopt;
+    }
+    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem > 0;
+         xcb_res_client_id_value_next(&it)) {
+        // Only the process id was asked for, so every value the server returns is one.
+        if (xcb_res_client_id_value_value_length(it.data) >= 1) {
+            return *xcb_res_client_id_value_value(it.data);
+        }
+    }
+    return std::nullopt;
+}
+
+WindowReplies collect_replies(XcbSession& x, const WindowRequests& r) {
+    xcb_connection_t* c = x.conn();
+    WindowReplies out;
+    out.pid = first_word(XcbSession::words_of(x.property_reply(r.pid)));
+    if (r.client) {
+        std::optional<std::uint32_t> traced = client_pid(c, *r.client);
+        if (!out.pid) {
+            out.pid = traced;
+        }
+    }
+    out.net_wm_name = x.property_reply(r.net_wm_name);
+    out.wm_name = x.property_reply(r.wm_name);
+    if (r.desktop) {
+        out.desktop = first_word(XcbSession::words_of(x.property_reply(*r.desktop)));
+    }
+    out.net_wm_state = XcbSession::words_of(x.property_reply(r.net_wm_state));
+    out.wm_state = XcbSession::words_of(x.property_reply(r.wm_state));
+    out.geometry.reset(xcb_get_geometry_reply(c, r.geometry, nullptr));
+    out.origin.reset(xcb_translate_coordinates_reply(c, r.origin, nullptr));
+    if (r.extents) {
+        out.extents = XcbSession::words_of(x.property_reply(*r.extents));
+    }
+    return out;
+}
+
+}  // namespace
 
 Result<std::vector<WindowInfo>> list_windows(XcbSession& x,
                                              const std::vector<MonitorInfo>& monitors) {
+    x.intern_all({"_NET_SUPPORTING_WM_CHECK", "_NET_CURRENT_DESKTOP", "_NET_CLIENT_LIST_STACKING",
+                  "_NET_CLIENT_LIST", "_NET_WM_PID", "_NET_WM_NAME", "UTF8_STRING",
+                  "_NET_WM_DESKTOP", "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN", "WM_STATE",
+                  "_NET_FRAME_EXTENTS"});
     const bool window_manager = x.window_manager().has_value();
     const std::optional<std::uint32_t> current_desktop =
         window_manager ? x.word(x.root(), "_NET_CURRENT_DESKTOP") : std::nullopt;
     const auto own_pid = static_cast<std::uint32_t>(::getpid());
+    // (A request of a missing extension would close the connection.)
+    const xcb_query_extension_reply_t* res = xcb_get_extension_data(x.conn(), &xcb_res_id);
+    const bool resource_extension = res != nullptr && res->present != 0;
+    const xcb_atom_t utf8_string = x.atom("UTF8_STRING");
     std::map<std::uint32_t, std::optional<std::string>> names;
 
+    const std::vector<xcb_window_t> handles = candidates(x, window_manager);
     std::vector<WindowInfo> windows;
-    for (const xcb_window_t handle : candidates(x, window_manager)) {
-        const std::optional<std::uint32_t> pid = window_pid(x, handle);
-        if (pid == own_pid) {
-            continue;
+    std::vector<WindowRequests> requests;
+    for (std::size_t batch = 0; batch < handles.size(); batch += kListBatch) {
+        const std::size_t end = std::min(handles.size(), batch + kListBatch);
+        requests.clear();
+        for (std::size_t i = batch; i < end; ++i) {
+            requests.push_back(send_requests(x, handles[i], window_manager, resource_extension));
         }
-        std::string title = window_title(x, handle);
-        if (trim_unicode_white_space(title).empty()) {
-            continue;
-        }
-        if (window_manager) {
+        xcb_flush(x.conn());
+        for (std::size_t i = batch; i < end; ++i) {
+            const xcb_window_t handle = handles[i];
+            const WindowReplies r = collect_replies(x, requests[i - batch]);
+            if (r.pid == own_pid) {
+                continue;
+            }
+            std::string title = title_of(r.net_wm_name, r.wm_name, utf8_string);
+            if (trim_unicode_white_space(title).empty()) {
+                continue;
+            }
             // A window on another virtual desktop is out of sight, like a cloaked one.
-            const std::optional<std::uint32_t> desktop = x.word(handle, "_NET_WM_DESKTOP");
-            if (desktop && current_desktop && *desktop != kAllDesktops &&
-                *desktop != *current_desktop) {
+            if (r.desktop && current_desktop && *r.desktop != kAllDesktops &&
+                *r.desktop != *current_desktop) {
                 continue;
             }
-        }
-        WindowInfo w;
-        w.handle = handle;
-        w.title = std::move(title);
-        w.pid = pid;
-        w.minimized = x.is_minimized(handle);
-        if (!w.minimized) {
-            const std::optional<Region> rect = listed_frame(x, handle, window_manager);
-            if (!rect) {
-                continue;
+            WindowInfo w;
+            w.handle = handle;
+            w.title = std::move(title);
+            w.pid = r.pid;
+            w.minimized = x.is_minimized(r.net_wm_state, r.wm_state);
+            if (!w.minimized) {
+                if (!r.geometry || !r.origin) {
+                    continue;
+                }
+                const std::optional<Region> rect = frame_of(*r.geometry, *r.origin, r.extents);
+                if (!rect) {
+                    continue;
+                }
+                place_window(w, *rect, monitors);
             }
-            place_window(w, *rect, monitors);
-        }
-        if (pid) {
-            auto [it, fresh] = names.try_emplace(*pid);
-            if (fresh) {
-                it->second = process_name(*pid);
+            if (r.pid) {
+                auto [it, fresh] = names.try_emplace(*r.pid);
+                if (fresh) {
+                    it->second = process_name(*r.pid);
+                }
+                w.process = it->second;
             }
-            w.process = it->second;
+            windows.push_back(std::move(w));
         }
-        windows.push_back(std::move(w));
     }
     return windows;
 }

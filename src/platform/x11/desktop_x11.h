@@ -30,8 +30,13 @@ namespace vantle::x11 {
 // XWAYLAND extension (`announces_extension`), or, in versions from before it
 // did, names every monitor after an output XWAYLAND<n>.
 [[nodiscard]] bool is_xwayland(bool announces_extension, const std::vector<MonitorInfo>& monitors);
-// The same, asked of the server.
-[[nodiscard]] Result<bool> is_xwayland(XcbSession& x);
+// The monitors as list_monitors gives them, and whether the server is XWayland,
+// asked together.
+struct SessionMonitors {
+    std::vector<MonitorInfo> monitors;
+    bool xwayland = false;
+};
+[[nodiscard]] Result<SessionMonitors> list_session_monitors(XcbSession& x);
 
 // The window's title: _NET_WM_NAME (UTF-8), else WM_NAME.
 [[nodiscard]] std::string window_title(XcbSession& x, xcb_window_t window);

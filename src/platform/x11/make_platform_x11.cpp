@@ -65,17 +65,11 @@ class X11Platform final : public Platform {
     }
 
     CliResult<RgbaImage> capture_monitor(const MonitorInfo& monitor, bool cursor) override {
-        if (CliStatus shown = desktop_shown(); !shown) {
-            return std::unexpected(std::move(shown.error()));
-        }
-        return as_cli(monitor_picture(monitor.index, cursor));
+        return monitor_picture(monitor.index, cursor);
     }
 
     CliResult<RgbaImage> capture_region(const Region& region, bool cursor) override {
-        if (CliStatus shown = desktop_shown(); !shown) {
-            return std::unexpected(std::move(shown.error()));
-        }
-        return as_cli(region_picture(region, cursor));
+        return region_picture(region, cursor);
     }
 
     CliStatus restore_window(const WindowInfo& window) override {
@@ -147,21 +141,30 @@ class X11Platform final : public Platform {
   private:
     // The root window of a Wayland session's X server shows only the windows
     // of X11 programs: a monitor or a region of it would be black where
-    // Wayland programs are, so it is refused as unsupported here.
+    // Wayland programs are, so it is refused as unsupported here, on the
+    // connection and with the monitor list that the capture itself uses. The
+    // monitors, when the server shows the desktop.
+    static CliResult<std::vector<MonitorInfo>> shown_monitors(XcbSession& x) {
+        Result<x11::SessionMonitors> listed = x11::list_session_monitors(x);
+        if (!listed) {
+            return std::unexpected(CliError::from(listed.error()));
+        }
+        if (listed->xwayland) {
+            return std::unexpected(CliError{
+                "the desktop of a Wayland session cannot be captured through X11, which sees "
+                "only the windows of X11 programs; those windows can be captured with --window",
+                ExitCode::kUnsupported});
+        }
+        return std::move(listed->monitors);
+    }
+
     static CliStatus desktop_shown() {
         Result<XcbSession> x = connect();
         if (!x) {
             return std::unexpected(CliError::from(x.error()));
         }
-        Result<bool> wayland = x11::is_xwayland(*x);
-        if (!wayland) {
-            return std::unexpected(CliError::from(wayland.error()));
-        }
-        if (*wayland) {
-            return std::unexpected(CliError{
-                "the desktop of a Wayland session cannot be captured through X11, which sees "
-                "only the windows of X11 programs; those windows can be captured with --window",
-                ExitCode::kUnsupported});
+        if (CliResult<std::vector<MonitorInfo>> monitors = shown_monitors(*x); !monitors) {
+            return std::unexpected(std::move(monitors.error()));
         }
         return {};
     }
@@ -221,37 +224,38 @@ class X11Platform final : public Platform {
         };
     }
 
-    static Result<RgbaImage> monitor_picture(std::uint64_t index, bool cursor) {
+    static CliResult<RgbaImage> monitor_picture(std::uint64_t index, bool cursor) {
         Result<XcbSession> x = connect();
         if (!x) {
-            return std::unexpected(std::move(x.error()));
+            return std::unexpected(CliError::from(x.error()));
         }
-        Result<std::vector<MonitorInfo>> monitors = x11::list_monitors(*x);
+        CliResult<std::vector<MonitorInfo>> monitors = shown_monitors(*x);
         if (!monitors) {
             return std::unexpected(std::move(monitors.error()));
         }
         if (index >= monitors->size()) {
-            return std::unexpected(Error("there is no monitor " + std::to_string(index)));
+            return std::unexpected(
+                CliError::from(Error("there is no monitor " + std::to_string(index))));
         }
         x11::RootCopier copier(*x);
-        return picture_with_pointer(x11::copy_monitor(*x, copier, (*monitors)[index]),
-                                    pointer_drawer(*x, cursor));
+        return as_cli(picture_with_pointer(x11::copy_monitor(*x, copier, (*monitors)[index]),
+                                           pointer_drawer(*x, cursor)));
     }
 
-    static Result<RgbaImage> region_picture(const Region& region, bool cursor) {
+    static CliResult<RgbaImage> region_picture(const Region& region, bool cursor) {
         Result<XcbSession> x = connect();
         if (!x) {
-            return std::unexpected(std::move(x.error()));
+            return std::unexpected(CliError::from(x.error()));
         }
-        Result<std::vector<MonitorInfo>> monitors = x11::list_monitors(*x);
+        CliResult<std::vector<MonitorInfo>> monitors = shown_monitors(*x);
         if (!monitors) {
             return std::unexpected(std::move(monitors.error()));
         }
         x11::RootCopier copier(*x);
-        return vantle::region_picture(
+        return as_cli(vantle::region_picture(
             monitors->size(),
             [&](std::size_t i) { return x11::copy_monitor(*x, copier, (*monitors)[i]); }, region,
-            pointer_drawer(*x, cursor));
+            pointer_drawer(*x, cursor)));
     }
 };
 

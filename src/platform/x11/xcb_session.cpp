@@ -1,5 +1,6 @@
 #include "platform/x11/xcb_session.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -59,14 +60,37 @@ xcb_atom_t XcbSession::atom(std::string_view name) {
     return value;
 }
 
+void XcbSession::intern_all(std::initializer_list<std::string_view> names) {
+    std::vector<std::pair<std::string_view, xcb_intern_atom_cookie_t>> asked;
+    for (const std::string_view name : names) {
+        const bool known = std::any_of(atoms_.begin(), atoms_.end(),
+                                       [&](const auto& entry) { return entry.first == name; });
+        if (!known) {
+            asked.emplace_back(
+                name,
+                xcb_intern_atom(conn_, 0, static_cast<std::uint16_t>(name.size()), name.data()));
+        }
+    }
+    for (const auto& [name, cookie] : asked) {
+        const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(conn_, cookie, nullptr));
+        atoms_.emplace_back(std::string(name), reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE});
+    }
+}
+
 std::optional<XcbSession::Property> XcbSession::property(xcb_window_t window, xcb_atom_t name) {
     if (name == XCB_ATOM_NONE) {
         return std::nullopt;
     }
+    return property_reply(request_property(window, name));
+}
+
+xcb_get_property_cookie_t XcbSession::request_property(xcb_window_t window, xcb_atom_t name) {
     // 16 MiB in 32-bit units: far more than any title or client list.
-    const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        conn_, xcb_get_property(conn_, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 1u << 22),
-        nullptr));
+    return xcb_get_property(conn_, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 1u << 22);
+}
+
+std::optional<XcbSession::Property> XcbSession::property_reply(xcb_get_property_cookie_t cookie) {
+    const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(conn_, cookie, nullptr));
     if (!reply || reply->type == XCB_ATOM_NONE) {
         return std::nullopt;
     }
@@ -79,15 +103,18 @@ std::optional<XcbSession::Property> XcbSession::property(xcb_window_t window, xc
     return p;
 }
 
-std::vector<std::uint32_t> XcbSession::words(xcb_window_t window, std::string_view name) {
+std::vector<std::uint32_t> XcbSession::words_of(const std::optional<Property>& p) {
     std::vector<std::uint32_t> out;
-    const std::optional<Property> p = property(window, atom(name));
     if (!p || p->format != 32 || p->bytes.size() < 4) {
         return out;
     }
     out.resize(p->bytes.size() / 4);
     std::memcpy(out.data(), p->bytes.data(), out.size() * 4);
     return out;
+}
+
+std::vector<std::uint32_t> XcbSession::words(xcb_window_t window, std::string_view name) {
+    return words_of(property(window, atom(name)));
 }
 
 std::optional<std::uint32_t> XcbSession::word(xcb_window_t window, std::string_view name) {
@@ -109,13 +136,17 @@ std::optional<xcb_window_t> XcbSession::window_manager() {
 }
 
 bool XcbSession::is_minimized(xcb_window_t window) {
+    return is_minimized(words(window, "_NET_WM_STATE"), words(window, "WM_STATE"));
+}
+
+bool XcbSession::is_minimized(const std::vector<std::uint32_t>& net_wm_state,
+                              const std::vector<std::uint32_t>& wm_state) {
     const xcb_atom_t hidden = atom("_NET_WM_STATE_HIDDEN");
-    for (const std::uint32_t state : words(window, "_NET_WM_STATE")) {
+    for (const std::uint32_t state : net_wm_state) {
         if (hidden != XCB_ATOM_NONE && state == hidden) {
             return true;
         }
     }
-    const std::vector<std::uint32_t> wm_state = words(window, "WM_STATE");
     return !wm_state.empty() && wm_state.front() == kIconicState;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +40,8 @@ class XcbSession {
 
     // The atom of that name, interned on first use (0 when the server refuses).
     [[nodiscard]] xcb_atom_t atom(std::string_view name);
+    // Interns every name not yet known with one round trip for them all.
+    void intern_all(std::initializer_list<std::string_view> names);
 
     // A window property as raw bytes with its type and format, or none when the
     // window has no such property (or is gone).
@@ -48,6 +51,12 @@ class XcbSession {
         std::vector<std::uint8_t> bytes;
     };
     [[nodiscard]] std::optional<Property> property(xcb_window_t window, xcb_atom_t name);
+    // The same in two steps, so that many requests can be sent before any reply
+    // is awaited: the request, then its reply (each cookie collected once).
+    [[nodiscard]] xcb_get_property_cookie_t request_property(xcb_window_t window, xcb_atom_t name);
+    [[nodiscard]] std::optional<Property> property_reply(xcb_get_property_cookie_t cookie);
+    // A format-32 property's words; empty for none or another format.
+    [[nodiscard]] static std::vector<std::uint32_t> words_of(const std::optional<Property>& p);
     // A format-32 property as words (atoms, windows, cardinals).
     [[nodiscard]] std::vector<std::uint32_t> words(xcb_window_t window, std::string_view name);
     [[nodiscard]] std::optional<std::uint32_t> word(xcb_window_t window, std::string_view name);
@@ -56,6 +65,9 @@ class XcbSession {
     [[nodiscard]] std::optional<xcb_window_t> window_manager();
     // Whether the window is minimized: _NET_WM_STATE_HIDDEN or ICCCM IconicState.
     [[nodiscard]] bool is_minimized(xcb_window_t window);
+    // The same from the window's _NET_WM_STATE and WM_STATE words.
+    [[nodiscard]] bool is_minimized(const std::vector<std::uint32_t>& net_wm_state,
+                                    const std::vector<std::uint32_t>& wm_state);
 
     // Sends an EWMH/ICCCM client message about `window` to the root, where the
     // window manager listens for it.
