@@ -5,6 +5,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -219,6 +220,99 @@ TEST_F(X11PlatformTest, UsesTheWindowManagersListFramesAndMonitors) {
     EXPECT_FALSE((*monitors)[1].primary);
     EXPECT_EQ((*monitors)[1].x, 800);
     EXPECT_EQ((*monitors)[1].height, 600u);
+}
+
+// The windows a window manager lists on the root, as it last wrote them.
+std::vector<std::uint32_t> stacking_list() {
+    std::vector<std::uint32_t> out;
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const char name[] = "_NET_CLIENT_LIST_STACKING";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof name - 1, name), nullptr);
+    if (atom != nullptr) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_get_property_reply_t* p = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1u << 20), nullptr);
+        if (p != nullptr && p->format == 32) {
+            const auto* words = static_cast<const std::uint32_t*>(xcb_get_property_value(p));
+            out.assign(words, words + xcb_get_property_value_length(p) / 4);
+        }
+        std::free(p);
+    }
+    std::free(atom);
+    xcb_disconnect(c);
+    return out;
+}
+
+// Hundreds of windows of one client, whose requests go out in batches before
+// their replies are read: each window's fields stay its own, in stacking order,
+// and with a window manager whose list still names windows that are gone (it
+// is stopped while they close) those alone drop out, batch boundary included.
+TEST_F(X11PlatformTest, ListsHundredsOfWindowsEachWithItsOwnFieldsAsSomeVanish) {
+    constexpr std::size_t kCount = 300;
+    for (const bool window_manager : {false, true}) {
+        SCOPED_TRACE(window_manager ? "with a window manager" : "without one");
+        start("1280x800x24", window_manager);
+        std::optional<XServer::Crowd> crowd = server_->open_crowd(kCount, "crowd");
+        ASSERT_TRUE(crowd) << "the crowd of windows did not come up";
+        const auto pid = static_cast<std::uint32_t>(crowd->process->pid());
+        const std::array<std::uint32_t, 4> extents =
+            window_manager ? frame_extents(crowd->ids[0]) : std::array<std::uint32_t, 4>{};
+
+        // Window i (from 1) is expected unless gone; topmost, the newest, first.
+        const auto check = [&](const std::function<bool(std::size_t)>& gone) {
+            const std::vector<WindowInfo> listed = windows();
+            std::size_t at = 0;
+            for (std::size_t i = kCount; i >= 1; --i) {
+                if (gone(i)) {
+                    continue;
+                }
+                SCOPED_TRACE("window " + std::to_string(i));
+                ASSERT_LT(at, listed.size());
+                const WindowInfo& w = listed[at++];
+                const std::string title =
+                    "crowd " + std::to_string(i) + (i % 4 == 0 ? " \u00e9" : "");
+                EXPECT_EQ(w.title, title);
+                EXPECT_EQ(w.handle, crowd->ids[i - 1]);
+                EXPECT_EQ(w.pid, pid);
+                EXPECT_EQ(w.process, "vantle-test-crowd");
+                const bool minimized = window_manager && i % 5 == 0;
+                EXPECT_EQ(w.minimized, minimized);
+                if (minimized) {
+                    EXPECT_FALSE(w.width.has_value());
+                    continue;
+                }
+                EXPECT_EQ(w.width, 40 + extents[0] + extents[1]);
+                EXPECT_EQ(w.height, 30 + extents[2] + extents[3]);
+                if (!window_manager) {
+                    EXPECT_EQ(w.x, static_cast<std::int32_t>((i - 1) % 32 * 40));
+                    EXPECT_EQ(w.y, static_cast<std::int32_t>((i - 1) / 32 % 20 * 30));
+                }
+            }
+            EXPECT_EQ(at, listed.size());
+        };
+        check([](std::size_t) { return false; });
+
+        if (window_manager) {
+            // Every seventh, and a run across the first batch's end (the 256th
+            // listed is window 45).
+            const auto gone = [](std::size_t i) { return i % 7 == 0 || (i >= 40 && i <= 50); };
+            std::string command = "destroy";
+            for (std::size_t i = 1; i <= kCount; ++i) {
+                if (gone(i)) {
+                    command += " " + std::to_string(i);
+                }
+            }
+            server_->pause_window_manager(true);
+            ASSERT_TRUE(crowd->process->write_line(command));
+            ASSERT_EQ(crowd->process->read_line(std::chrono::seconds(10)), "ok");
+            const std::vector<std::uint32_t> stale = stacking_list();
+            ASSERT_NE(std::find(stale.begin(), stale.end(), crowd->ids[6]), stale.end())
+                << "the window manager's list no longer names a window that is gone";
+            check(gone);
+            server_->pause_window_manager(false);
+        }
+    }
 }
 
 TEST_F(X11PlatformTest, CapturesACoveredWindowAsItselfInItsFrame) {

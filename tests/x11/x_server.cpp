@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string_view>
 #include <thread>
 
@@ -201,6 +202,8 @@ std::unique_ptr<XServer> XServer::start(const std::string& screen) {
 }
 
 XServer::~XServer() {
+    // A stopped window manager would sit out its SIGTERM.
+    pause_window_manager(false);
     compositing_manager_.reset();
     window_manager_.reset();
     xvfb_.reset();
@@ -366,6 +369,33 @@ std::optional<XServer::Window> XServer::open_window(const std::vector<std::strin
     }
     w.id = std::stoull(*line);
     return w;
+}
+
+std::optional<XServer::Crowd> XServer::open_crowd(std::size_t count, const std::string& title) {
+    Crowd crowd;
+    crowd.process = ChildProcess::start(
+        {VANTLE_TEST_CROWD, "--count", std::to_string(count), "--title", title});
+    if (!crowd.process) {
+        return std::nullopt;
+    }
+    const std::optional<std::string> line = crowd.process->read_line(std::chrono::seconds(120));
+    if (!line) {
+        return std::nullopt;
+    }
+    std::istringstream ids(*line);
+    for (std::uint64_t id = 0; ids >> id;) {
+        crowd.ids.push_back(id);
+    }
+    if (crowd.ids.size() != count) {
+        return std::nullopt;
+    }
+    return crowd;
+}
+
+void XServer::pause_window_manager(bool paused) {
+    if (window_manager_) {
+        window_manager_->signal(paused ? SIGSTOP : SIGCONT);
+    }
 }
 
 FocusState read_focus() {

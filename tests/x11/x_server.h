@@ -69,6 +69,16 @@ class XServer {
         std::uint64_t id = 0;
     };
     [[nodiscard]] std::optional<Window> open_window(const std::vector<std::string>& args);
+    // Many windows of one client (see window_crowd.cpp); null when they did not
+    // all come up. The ids are its windows in creation order.
+    struct Crowd {
+        std::unique_ptr<ChildProcess> process;
+        std::vector<std::uint64_t> ids;
+    };
+    [[nodiscard]] std::optional<Crowd> open_crowd(std::size_t count, const std::string& title);
+    // Stops the window manager (SIGSTOP), so that its lists stay as they are
+    // while clients change, or lets it go on (SIGCONT).
+    void pause_window_manager(bool paused);
 
   private:
     XServer() = default;
