@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <span>
 #include <system_error>
 
 #include "support/utf.h"
@@ -228,19 +229,17 @@ std::string window_title(XcbSession& x, xcb_window_t window) {
 namespace {
 
 // Windows listed per batch: every request of a batch is sent before its first
-// reply is awaited, so a batch costs about one round trip; the cap bounds the
-// replies held at once.
+// reply is awaited, so a batch costs about two round trips however many
+// windows it holds; the cap bounds the replies held at once.
 constexpr std::size_t kListBatch = 256;
 
-// The requests that list one window, in the order one at a time would ask them.
-// Every one is sent even where an earlier answer would make it moot (a title
-// when the window is not listed for its pid, say): a spare request costs the
-// server little, a wait for a reply costs a round trip.
+// The requests every window is listed with. They are sent even where an
+// earlier answer would make them moot (the title of a window of this process,
+// say): a spare request costs the server little, a wait for its reply costs a
+// round trip.
 struct WindowRequests {
     xcb_get_property_cookie_t pid;
-    std::optional<xcb_res_query_client_ids_cookie_t> client;
     xcb_get_property_cookie_t net_wm_name;
-    xcb_get_property_cookie_t wm_name;
     std::optional<xcb_get_property_cookie_t> desktop;
     xcb_get_property_cookie_t net_wm_state;
     xcb_get_property_cookie_t wm_state;
@@ -249,18 +248,32 @@ struct WindowRequests {
     std::optional<xcb_get_property_cookie_t> extents;
 };
 
-WindowRequests send_requests(XcbSession& x, xcb_window_t window, bool window_manager,
-                             bool resource_extension) {
+// What the window's listing needs of it. A window gone before some of its
+// requests has error replies for them, read as absent properties.
+struct WindowReplies {
+    std::optional<std::uint32_t> pid;
+    std::optional<XcbSession::Property> net_wm_name;
+    std::optional<XcbSession::Property> wm_name;
+    std::optional<std::uint32_t> desktop;
+    std::vector<std::uint32_t> net_wm_state;
+    std::vector<std::uint32_t> wm_state;
+    Reply<xcb_get_geometry_reply_t> geometry;
+    Reply<xcb_translate_coordinates_reply_t> origin;
+    std::vector<std::uint32_t> extents;
+};
+
+// Fallbacks that few windows need, asked in a second round: the process that
+// made a window without _NET_WM_PID, and WM_NAME without _NET_WM_NAME.
+struct FallbackRequests {
+    std::optional<xcb_res_query_client_ids_cookie_t> client;
+    std::optional<xcb_get_property_cookie_t> wm_name;
+};
+
+WindowRequests send_requests(XcbSession& x, xcb_window_t window, bool window_manager) {
     xcb_connection_t* c = x.conn();
     WindowRequests r{};
     r.pid = x.request_property(window, x.atom("_NET_WM_PID"));
-    if (resource_extension) {
-        // Which local process made the window, for one without _NET_WM_PID.
-        const xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-        r.client = xcb_res_query_client_ids(c, 1, &query);
-    }
     r.net_wm_name = x.request_property(window, x.atom("_NET_WM_NAME"));
-    r.wm_name = x.request_property(window, XCB_ATOM_WM_NAME);
     if (window_manager) {
         r.desktop = x.request_property(window, x.atom("_NET_WM_DESKTOP"));
     }
@@ -274,23 +287,42 @@ WindowRequests send_requests(XcbSession& x, xcb_window_t window, bool window_man
     return r;
 }
 
-// Every reply of one window's requests, collected whether used or not, so
-// that none is left queued on the connection. A window gone before some of
-// its requests has error replies for them, read as absent properties.
-struct WindowReplies {
-    std::optional<std::uint32_t> pid;
-    std::optional<XcbSession::Property> net_wm_name;
-    std::optional<XcbSession::Property> wm_name;
-    std::optional<std::uint32_t> desktop;
-    std::vector<std::uint32_t> net_wm_state;
-    std::vector<std::uint32_t> wm_state;
-    Reply<xcb_get_geometry_reply_t> geometry;
-    Reply<xcb_translate_coordinates_reply_t> origin;
-    std::vector<std::uint32_t> extents;
-};
-
 std::optional<std::uint32_t> first_word(const std::vector<std::uint32_t>& words) {
     return words.empty() ? std::nullopt : std::optional<std::uint32_t>(words.front());
+}
+
+// Every reply is collected whether used or not, so that none is left queued
+// on the connection.
+WindowReplies collect_replies(XcbSession& x, const WindowRequests& r) {
+    xcb_connection_t* c = x.conn();
+    WindowReplies out;
+    out.pid = first_word(XcbSession::words_of(x.property_reply(r.pid)));
+    out.net_wm_name = x.property_reply(r.net_wm_name);
+    if (r.desktop) {
+        out.desktop = first_word(XcbSession::words_of(x.property_reply(*r.desktop)));
+    }
+    out.net_wm_state = XcbSession::words_of(x.property_reply(r.net_wm_state));
+    out.wm_state = XcbSession::words_of(x.property_reply(r.wm_state));
+    out.geometry.reset(xcb_get_geometry_reply(c, r.geometry, nullptr));
+    out.origin.reset(xcb_translate_coordinates_reply(c, r.origin, nullptr));
+    if (r.extents) {
+        out.extents = XcbSession::words_of(x.property_reply(*r.extents));
+    }
+    return out;
+}
+
+FallbackRequests send_fallbacks(XcbSession& x, xcb_window_t window, const WindowReplies& r,
+                                bool resource_extension) {
+    FallbackRequests f;
+    if (!r.pid && resource_extension) {
+        // Which local process made the window: the server knows its client.
+        const xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        f.client = xcb_res_query_client_ids(x.conn(), 1, &query);
+    }
+    if (!r.net_wm_name) {
+        f.wm_name = x.request_property(window, XCB_ATOM_WM_NAME);
+    }
+    return f;
 }
 
 std::optional<std::uint32_t> client_pid(xcb_connection_t* c,
@@ -310,29 +342,13 @@ std::optional<std::uint32_t> client_pid(xcb_connection_t* c,
     return std::nullopt;
 }
 
-WindowReplies collect_replies(XcbSession& x, const WindowRequests& r) {
-    xcb_connection_t* c = x.conn();
-    WindowReplies out;
-    out.pid = first_word(XcbSession::words_of(x.property_reply(r.pid)));
-    if (r.client) {
-        std::optional<std::uint32_t> traced = client_pid(c, *r.client);
-        if (!out.pid) {
-            out.pid = traced;
-        }
+void collect_fallbacks(XcbSession& x, const FallbackRequests& f, WindowReplies& r) {
+    if (f.client) {
+        r.pid = client_pid(x.conn(), *f.client);
     }
-    out.net_wm_name = x.property_reply(r.net_wm_name);
-    out.wm_name = x.property_reply(r.wm_name);
-    if (r.desktop) {
-        out.desktop = first_word(XcbSession::words_of(x.property_reply(*r.desktop)));
+    if (f.wm_name) {
+        r.wm_name = x.property_reply(*f.wm_name);
     }
-    out.net_wm_state = XcbSession::words_of(x.property_reply(r.net_wm_state));
-    out.wm_state = XcbSession::words_of(x.property_reply(r.wm_state));
-    out.geometry.reset(xcb_get_geometry_reply(c, r.geometry, nullptr));
-    out.origin.reset(xcb_translate_coordinates_reply(c, r.origin, nullptr));
-    if (r.extents) {
-        out.extents = XcbSession::words_of(x.property_reply(*r.extents));
-    }
-    return out;
 }
 
 }  // namespace
@@ -356,16 +372,30 @@ Result<std::vector<WindowInfo>> list_windows(XcbSession& x,
     const std::vector<xcb_window_t> handles = candidates(x, window_manager);
     std::vector<WindowInfo> windows;
     std::vector<WindowRequests> requests;
+    std::vector<WindowReplies> replies;
+    std::vector<FallbackRequests> fallbacks;
     for (std::size_t batch = 0; batch < handles.size(); batch += kListBatch) {
-        const std::size_t end = std::min(handles.size(), batch + kListBatch);
+        const std::span<const xcb_window_t> part(
+            handles.begin() + static_cast<std::ptrdiff_t>(batch),
+            std::min(kListBatch, handles.size() - batch));
         requests.clear();
-        for (std::size_t i = batch; i < end; ++i) {
-            requests.push_back(send_requests(x, handles[i], window_manager, resource_extension));
+        for (const xcb_window_t handle : part) {
+            requests.push_back(send_requests(x, handle, window_manager));
         }
-        xcb_flush(x.conn());
-        for (std::size_t i = batch; i < end; ++i) {
-            const xcb_window_t handle = handles[i];
-            const WindowReplies r = collect_replies(x, requests[i - batch]);
+        replies.clear();
+        for (const WindowRequests& r : requests) {
+            replies.push_back(collect_replies(x, r));
+        }
+        fallbacks.clear();
+        for (std::size_t i = 0; i < part.size(); ++i) {
+            fallbacks.push_back(send_fallbacks(x, part[i], replies[i], resource_extension));
+        }
+        for (std::size_t i = 0; i < part.size(); ++i) {
+            collect_fallbacks(x, fallbacks[i], replies[i]);
+        }
+
+        for (std::size_t i = 0; i < part.size(); ++i) {
+            const WindowReplies& r = replies[i];
             if (r.pid == own_pid) {
                 continue;
             }
@@ -379,7 +409,7 @@ Result<std::vector<WindowInfo>> list_windows(XcbSession& x,
                 continue;
             }
             WindowInfo w;
-            w.handle = handle;
+            w.handle = part[i];
             w.title = std::move(title);
             w.pid = r.pid;
             w.minimized = x.is_minimized(r.net_wm_state, r.wm_state);
