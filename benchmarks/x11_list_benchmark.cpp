@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -50,12 +52,14 @@ Desktop& desktop() {
     return d;
 }
 
-void per_window(benchmark::State& state, std::size_t count) {
+using Clock = std::chrono::steady_clock;
+
+void per_window(benchmark::State& state, std::size_t count, Clock::duration took) {
     state.counters["windows"] = static_cast<double>(count);
-    // Seconds over (iterations x windows / 1000): milliseconds per window.
-    state.counters["ms_per_window"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * static_cast<double>(count) / 1000.0,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ms_per_window"] =
+        std::chrono::duration<double, std::milli>(took).count() /
+        static_cast<double>(std::max<std::int64_t>(state.iterations(), 1)) /
+        static_cast<double>(count);
 }
 
 void BM_ListWindowsPlatform(benchmark::State& state) {
@@ -65,6 +69,7 @@ void BM_ListWindowsPlatform(benchmark::State& state) {
         state.SkipWithError("the desktop with its windows did not come up");
         return;
     }
+    const auto started = Clock::now();
     for (auto _ : state) {
         auto listed = d.platform->enumerate_windows();
         if (!listed || listed->size() < count) {
@@ -74,7 +79,7 @@ void BM_ListWindowsPlatform(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(listed->data());
     }
-    per_window(state, count);
+    per_window(state, count, Clock::now() - started);
 }
 
 // `vantle-cli windows --json` to its exit, its output thrown away.
@@ -101,24 +106,25 @@ void BM_ListWindowsCli(benchmark::State& state) {
     }
     const char* other = std::getenv("VANTLE_LIST_CLI");
     const char* cli = other != nullptr && *other != '\0' ? other : VANTLE_CLI;
+    const auto started = Clock::now();
     for (auto _ : state) {
         if (!run_cli(cli)) {
             state.SkipWithError("vantle-cli windows --json failed");
             break;
         }
     }
-    per_window(state, count);
+    per_window(state, count, Clock::now() - started);
 }
 
 // Interleaved, so that both see the same windows and the same load.
-BENCHMARK(BM_ListWindowsPlatform)->Arg(100)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ListWindowsCli)->Arg(100)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ListWindowsPlatform)->Arg(300)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ListWindowsCli)->Arg(300)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ListWindowsPlatform)->Arg(600)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ListWindowsCli)->Arg(600)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ListWindowsPlatform)->Arg(1000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ListWindowsCli)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListWindowsPlatform)->Arg(100)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListWindowsCli)->Arg(100)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListWindowsPlatform)->Arg(300)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListWindowsCli)->Arg(300)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListWindowsPlatform)->Arg(600)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListWindowsCli)->Arg(600)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListWindowsPlatform)->Arg(1000)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListWindowsCli)->Arg(1000)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vantle::x11
