@@ -52,7 +52,7 @@ class NullEncoder final : public VideoEncoder {
 
 class NullClock final : public FrameClock {
   public:
-    void sleep_until(std::chrono::nanoseconds) override {}
+    std::chrono::nanoseconds sleep_until(std::chrono::nanoseconds) override { return {}; }
 };
 
 void run_ticks(benchmark::State& state, bool new_picture_each_tick) {

@@ -13,11 +13,13 @@ MonotonicFrameClock::MonotonicFrameClock()
 MonotonicFrameClock::MonotonicFrameClock(TimePoint start, Now now, SleepFor sleep_for)
     : start_(start), now_(std::move(now)), sleep_for_(std::move(sleep_for)) {}
 
-void MonotonicFrameClock::sleep_until(std::chrono::nanoseconds offset) {
-    const auto elapsed = now_() - start_;
+std::chrono::nanoseconds MonotonicFrameClock::sleep_until(std::chrono::nanoseconds offset) {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now_() - start_);
     if (elapsed < offset) {
         sleep_for_(offset - elapsed);
+        return std::chrono::nanoseconds::zero();
     }
+    return elapsed - offset;
 }
 
 }  // namespace vantle

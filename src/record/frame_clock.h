@@ -12,8 +12,9 @@ class FrameClock {
   public:
     virtual ~FrameClock() = default;
     // Returns once `offset` has elapsed since the start instant; at once when it
-    // already has. Never fails.
-    virtual void sleep_until(std::chrono::nanoseconds offset) = 0;
+    // already has. Never fails. Tells how far past `offset` the call came (zero
+    // when it had to sleep), which is how a recording learns it fell behind.
+    virtual std::chrono::nanoseconds sleep_until(std::chrono::nanoseconds offset) = 0;
 };
 
 // The clock of real recordings: a start instant on a monotonic clock and a
@@ -29,7 +30,7 @@ class MonotonicFrameClock final : public FrameClock {
     MonotonicFrameClock();
     MonotonicFrameClock(TimePoint start, Now now, SleepFor sleep_for);
 
-    void sleep_until(std::chrono::nanoseconds offset) override;
+    std::chrono::nanoseconds sleep_until(std::chrono::nanoseconds offset) override;
 
   private:
     TimePoint start_;

@@ -2,16 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "support/logger.h"
+
 namespace vantle {
 
 namespace {
 
+constexpr std::string_view kLogTarget = "vantle_lib::record";
 constexpr std::uint8_t kOpaqueBlack[4] = {0, 0, 0, 255};  // blue, green, red, alpha
 
 CliError too_small(const Frame& frame) {
@@ -59,7 +63,37 @@ class Canvas {
     std::vector<std::uint8_t> pixels_;
 };
 
+std::string one_decimal(double value) {
+    char text[32];
+    (void)std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
 }  // namespace
+
+std::optional<std::string> lag_warning(const RecordLag& lag, std::uint64_t frames,
+                                       std::uint32_t fps) {
+    if (lag.ticks == 0 || lag.late_ticks * 20 <= lag.ticks) {
+        return std::nullopt;
+    }
+    const double video = static_cast<double>(frames) / std::max<std::uint32_t>(fps, 1);
+    // The last tick's lateness is what the recording ran over its video's length.
+    const double real = video + std::chrono::duration<double>(lag.at_end).count();
+    const auto share = static_cast<unsigned>(
+        std::lround(100.0 * static_cast<double>(lag.late_ticks) / static_cast<double>(lag.ticks)));
+    std::string text = "the recording fell behind: " + std::to_string(lag.late_ticks) + " of the " +
+                       std::to_string(lag.ticks) + " frames after its first second (" +
+                       std::to_string(share) + "%) were taken late, by up to " +
+                       one_decimal(std::chrono::duration<double>(lag.worst).count()) + " s; its " +
+                       one_decimal(video) + " s of video took " + one_decimal(real) +
+                       " s to record";
+    if (real >= video * 1.01) {
+        char speed[32];
+        (void)std::snprintf(speed, sizeof speed, "%.2f", real / video);
+        text += std::string(", so it plays ") + speed + " times as fast as it happened";
+    }
+    return text;
+}
 
 std::optional<std::uint64_t> max_frames_for(std::uint32_t fps, std::optional<double> max_seconds) {
     if (!max_seconds) {
@@ -117,6 +151,8 @@ CliResult<FrameLoopOutcome> run_frame_loop(FrameSource& source, VideoEncoder& en
 
     const std::uint32_t rate = std::max<std::uint32_t>(fps, 1);
     const std::uint64_t period_ns = 1'000'000'000ULL / rate;
+    const std::chrono::nanoseconds period(static_cast<std::int64_t>(period_ns));
+    RecordLag lag;
     std::uint64_t i = 0;
     for (;;) {
         if (FrameHandle latest = source.latest_frame(); latest && latest != current) {
@@ -136,9 +172,16 @@ CliResult<FrameLoopOutcome> run_frame_loop(FrameSource& source, VideoEncoder& en
         if (source.has_ended()) {
             break;
         }
-        clock.sleep_until(std::chrono::nanoseconds(static_cast<std::int64_t>(i * period_ns)));
+        const std::chrono::nanoseconds late =
+            clock.sleep_until(std::chrono::nanoseconds(static_cast<std::int64_t>(i * period_ns)));
+        lag.at_end = late;
+        if (i >= rate) {
+            ++lag.ticks;
+            lag.late_ticks += late > period ? 1U : 0U;
+            lag.worst = std::max(lag.worst, late);
+        }
     }
-    return FrameLoopOutcome{i, static_cast<double>(i) / static_cast<double>(rate)};
+    return FrameLoopOutcome{i, static_cast<double>(i) / static_cast<double>(rate), lag};
 }
 
 CliResult<RecordOutcome> run_recording(Platform& platform, const RecordTarget& target,
@@ -210,6 +253,9 @@ CliResult<RecordOutcome> run_recording(Platform& platform, const RecordTarget& t
     }
     if (!finished) {
         return std::unexpected(std::move(finished.error()));
+    }
+    if (const auto warning = lag_warning(looped->lag, looped->frames, options.fps)) {
+        log_warn(kLogTarget, *warning);
     }
     return RecordOutcome{looped->frames, looped->seconds, width, height};
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "platform/platform.h"
 #include "record/frame.h"
@@ -43,9 +44,22 @@ struct RecordOutcome {
     friend bool operator==(const RecordOutcome&, const RecordOutcome&) = default;
 };
 
+// How far a recording's ticks fell behind their schedule. Only the ticks after
+// its first second count: that second also makes up for the setup (target,
+// first picture, encoder), which is due from the start.
+struct RecordLag {
+    std::uint64_t ticks = 0;             // ticks after the first second
+    std::uint64_t late_ticks = 0;        // of those, reached more than one period after their time
+    std::chrono::nanoseconds worst{0};   // how late the latest of them came
+    std::chrono::nanoseconds at_end{0};  // how late the last tick came
+
+    friend bool operator==(const RecordLag&, const RecordLag&) = default;
+};
+
 struct FrameLoopOutcome {
     std::uint64_t frames = 0;
     double seconds = 0;
+    RecordLag lag;
 
     friend bool operator==(const FrameLoopOutcome&, const FrameLoopOutcome&) = default;
 };
@@ -53,9 +67,10 @@ struct FrameLoopOutcome {
 // Records `target` into `path`: starts the platform's frame source, waits up to
 // three seconds for a first picture, opens the encoder at that picture's size
 // rounded down to even, calls `on_started`, runs the frame loop and finishes the
-// file. The source is always destroyed before the encoder is finished, and an
-// opened encoder is always finished, also after a failed write. The caller owns
-// `path` and deletes it on failure.
+// file. A recording that fell behind (see `lag_warning`) is logged as a
+// warning once it has succeeded. The source is always destroyed before the encoder is finished, and
+// an opened encoder is always finished, also after a failed write. The caller owns `path` and
+// deletes it on failure.
 [[nodiscard]] CliResult<RecordOutcome> run_recording(
     Platform& platform, const RecordTarget& target, const RecordOptions& options,
     const std::filesystem::path& path, const RecordingId& id, const OnStarted& on_started,
@@ -71,6 +86,13 @@ struct FrameLoopOutcome {
                                                          std::optional<std::uint64_t> max_frames,
                                                          const StopCheck& stop_check,
                                                          FrameClock& clock);
+
+// The warning for a recording that fell behind: more than one in twenty of the
+// ticks after its first second came late. It tells by how much, since such a
+// video plays faster than what it shows happened. Empty for a recording that
+// kept up.
+[[nodiscard]] std::optional<std::string> lag_warning(const RecordLag& lag, std::uint64_t frames,
+                                                     std::uint32_t fps);
 
 // fps * max_seconds rounded half away from zero, saturated into 64 bits (NaN and
 // negatives give 0) and raised to at least 1; absent without a limit.

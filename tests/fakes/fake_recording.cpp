@@ -1,5 +1,7 @@
 #include "fakes/fake_recording.h"
 
+#include <thread>
+
 #include "fakes/fake_platform.h"
 
 #include <cstring>
@@ -72,6 +74,9 @@ CliStatus RecordingEncoder::write_frame(const std::uint8_t* pixels, std::size_t 
                                         std::uint64_t index) {
     if (finished_) {
         return std::unexpected(CliError::failed("write after finish"));
+    }
+    if (script_.write_time.count() > 0) {
+        std::this_thread::sleep_for(script_.write_time);
     }
     if (script_.fail_write_at && index == *script_.fail_write_at) {
         log_->add("write failed " + std::to_string(index));

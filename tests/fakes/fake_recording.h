@@ -72,6 +72,7 @@ class RecordingEncoder final : public VideoEncoder {
         std::optional<CliError> finish_error;
         bool keep_pixels = true;
         std::optional<std::filesystem::path> file;
+        std::chrono::milliseconds write_time{0};  // really spent in every write: a slow encoder
     };
     RecordingEncoder(Script script, std::shared_ptr<RecordingLog> log);
     ~RecordingEncoder() override;
@@ -97,19 +98,27 @@ void script_recordings(FakePlatform& platform, const ScriptedFrameSource::Script
                        const RecordingEncoder::Script& encoder,
                        const std::shared_ptr<RecordingLog>& log, bool write_files);
 
-// A clock that never sleeps: it records every offset asked for and runs an
-// optional hook, through which a test lets time "pass" (publish a frame, set a
-// stop flag) at an exact tick.
+// A clock on simulated time that never really sleeps: it records every offset
+// asked for and runs an optional hook, through which a test lets time "pass"
+// (publish a frame, set a stop flag, or advance `now` by what the tick's work
+// took) at an exact tick. A sleep moves `now` up to the offset; a call that
+// comes after it reports how late it came.
 class FakeFrameClock final : public FrameClock {
   public:
     std::vector<std::chrono::nanoseconds> offsets;
     std::function<void(std::chrono::nanoseconds)> on_sleep;
+    std::chrono::nanoseconds now{0};
 
-    void sleep_until(std::chrono::nanoseconds offset) override {
+    std::chrono::nanoseconds sleep_until(std::chrono::nanoseconds offset) override {
         offsets.push_back(offset);
         if (on_sleep) {
             on_sleep(offset);
         }
+        if (now < offset) {
+            now = offset;
+            return std::chrono::nanoseconds::zero();
+        }
+        return now - offset;
     }
 };
 

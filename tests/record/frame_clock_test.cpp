@@ -28,11 +28,15 @@ TEST(MonotonicFrameClock, CatchesUpBackToBackAfterASlowStartThenKeepsTheSchedule
     MonotonicFrameClock clock = time.clock();
     time.now += milliseconds(100);  // setup took three ticks' worth at 30 fps
     const nanoseconds period(33'333'333);
+    std::vector<nanoseconds> late;
     for (int i = 1; i <= 5; ++i) {
-        clock.sleep_until(i * period);
+        late.push_back(clock.sleep_until(i * period));
     }
     // Ticks 1 to 3 were already due; tick 4 waits for its slot; tick 5 waits a full period.
     EXPECT_EQ(time.sleeps, (std::vector<nanoseconds>{4 * period - milliseconds(100), period}));
+    EXPECT_EQ(late, (std::vector<nanoseconds>{
+                        milliseconds(100) - period, milliseconds(100) - 2 * period,
+                        milliseconds(100) - 3 * period, nanoseconds(0), nanoseconds(0)}));
 }
 
 TEST(MonotonicFrameClock, ALateTickDoesNotPushTheFollowingTicksBack) {

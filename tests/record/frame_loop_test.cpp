@@ -275,6 +275,60 @@ TEST(FrameLoop, RefusesAFirstFrameBelowTwoPixels) {
     }
 }
 
+// The work of every tick (encoding, above all) is simulated by moving the fake
+// clock's time on before the next tick's sleep, so how far a recording falls
+// behind is exact and the same on every run.
+TEST(FrameLoop, CountsTheTicksAfterTheFirstSecondThatCameLate) {
+    using std::chrono::milliseconds;
+    constexpr nanoseconds kPeriod(33'333'333);
+    struct Case {
+        const char* name;
+        nanoseconds setup;                             // already spent when the loop starts
+        std::function<nanoseconds(std::size_t)> cost;  // of tick k
+        RecordLag lag;
+        std::optional<std::string> warning;
+    } cases[] = {
+        {"every tick within its period", nanoseconds(0),
+         [](std::size_t) { return milliseconds(20); },
+         RecordLag{60, 0, nanoseconds(0), nanoseconds(0)}, std::nullopt},
+        {"a slow start made up within the first second", milliseconds(700),
+         [](std::size_t) { return milliseconds(10); },
+         RecordLag{60, 0, milliseconds(1000) - 30 * kPeriod, nanoseconds(0)}, std::nullopt},
+        {"every tick slower than its period: the video plays fast", nanoseconds(0),
+         [](std::size_t) { return milliseconds(50); },
+         RecordLag{60, 60, 89 * (milliseconds(50) - kPeriod), 89 * (milliseconds(50) - kPeriod)},
+         "the recording fell behind: 60 of the 60 frames after its first second (100%) were "
+         "taken late, by up to 1.5 s; its 3.0 s of video took 4.5 s to record, so it plays 1.49 "
+         "times as fast as it happened"},
+        {"one stall late on four ticks, then caught up", nanoseconds(0),
+         [](std::size_t k) { return k == 40 ? milliseconds(190) : milliseconds(0); },
+         RecordLag{60, 4, milliseconds(190) - kPeriod, nanoseconds(0)},
+         "the recording fell behind: 4 of the 60 frames after its first second (7%) were taken "
+         "late, by up to 0.2 s; its 3.0 s of video took 3.0 s to record"},
+        {"one stall late on three ticks: 5% is not more than 5%", nanoseconds(0),
+         [](std::size_t k) { return k == 40 ? milliseconds(150) : milliseconds(0); },
+         RecordLag{60, 3, milliseconds(150) - kPeriod, nanoseconds(0)}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        LoopFixture fixture;
+        fixture.source_script.first = solid_frame(2, 2, kRed);
+        fixture.encoder_script.keep_pixels = false;
+        fixture.max_frames = 90;
+        fixture.clock.now = c.setup;
+        fixture.clock.on_sleep = [&](nanoseconds) {
+            fixture.clock.now += c.cost(fixture.clock.offsets.size() - 1);
+        };
+        auto outcome = fixture.run();
+        ASSERT_TRUE(outcome) << outcome.error().message;
+        EXPECT_EQ(outcome->frames, 90U) << c.name;
+        EXPECT_EQ(outcome->seconds, 3.0) << c.name;
+        EXPECT_EQ(outcome->lag, c.lag) << c.name;
+        EXPECT_EQ(lag_warning(outcome->lag, outcome->frames, 30), c.warning) << c.name;
+    }
+    // Under a second there is nothing to judge, however late.
+    EXPECT_EQ(lag_warning(RecordLag{}, 29, 30), std::nullopt);
+}
+
 using FrameLoopDeathTest = ::testing::Test;
 
 TEST(FrameLoopDeathTest, AShortFrameBufferAbortsBeforeAnythingIsCopied) {

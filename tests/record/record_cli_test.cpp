@@ -227,6 +227,28 @@ TEST_F(RecordCli, MaxSecondsEndsTheRecordingByItself) {
     EXPECT_NE(recorder.out().find("\"seconds\":0.143,"), std::string::npos) << recorder.out();
 }
 
+// An encoder slower than the rate (25 ms a frame at 60 fps) makes every tick
+// after the first second late, however busy the machine is.
+TEST_F(RecordCli, ARecordingThatFallsBehindSaysSoOnceWithAnUnchangedResult) {
+    Program recorder({"record", "--window", "Untitled - Notepad", "--out", clip(), "--fps", "60",
+                      "--max-seconds", "1.5", "--json"},
+                     {"VANTLE_FAKE_WRITE_MS=25"});
+    EXPECT_EQ(recorder.wait(), 0) << recorder.err();
+    EXPECT_TRUE(std::regex_match(
+        recorder.err(),
+        std::regex("vantle: recording started, id [^\n]*\n"
+                   "vantle: WARN: the recording fell behind: 30 of the 30 frames after its first "
+                   "second \\(100%\\) were taken late, by up to [0-9]+\\.[0-9] s; its 1\\.5 s of "
+                   "video took [0-9]+\\.[0-9] s to record, so it plays [0-9]\\.[0-9]{2} times as "
+                   "fast as it happened\n")))
+        << recorder.err();
+    EXPECT_TRUE(std::regex_match(recorder.out(),
+                                 std::regex("\\{\"event\":\"started\",\"id\":\"[0-9-]+\"\\}\n"
+                                            "\\{\"frames\":90,\"height\":[^\n]*\"seconds\":1\\.5,"
+                                            "[^\n]*\\}\n")))
+        << recorder.out();
+}
+
 TEST_F(RecordCli, NoFirstFrameFailsAndLeavesNoFile) {
     Program recorder({"record", "--window", "Untitled - Notepad", "--out", clip(), "--json"},
                      {"VANTLE_FAKE_NO_FRAME=1"});

@@ -3,6 +3,8 @@
 #include "fakes/fake_platform.h"
 #include "fakes/fake_recording.h"
 #include "record/recorder.h"
+#include "support/logger.h"
+#include "support/writer.h"
 
 namespace vantle {
 namespace {
@@ -56,6 +58,26 @@ TEST(RunRecording, OpensAnEvenSizedEncoderAnnouncesAndFinishesAfterTheSourceIsGo
     EXPECT_EQ(fixture.log->snapshot_events(),
               (std::vector<std::string>{"wait_first_frame", "started", "source destroyed", "finish",
                                         "encoder destroyed"}));
+}
+
+// The warning is the only sign of a recording that fell behind: its outcome,
+// and so the result line, stays what the frames make it.
+TEST(RunRecording, ARecordingThatFellBehindEndsWithOneWarningAndItsUsualOutcome) {
+    StringWriter warnings;
+    set_log_sink_for_testing(&warnings);
+    for (const auto tick_cost : {std::chrono::milliseconds(20), std::chrono::milliseconds(50)}) {
+        RecordingFixture fixture;
+        fixture.options.max_seconds = 3.0;
+        fixture.clock.on_sleep = [&](std::chrono::nanoseconds) { fixture.clock.now += tick_cost; };
+        auto outcome = fixture.run();
+        ASSERT_TRUE(outcome) << outcome.error().message;
+        EXPECT_EQ(*outcome, (RecordOutcome{90, 3.0, 100, 74}));
+    }
+    set_log_sink_for_testing(nullptr);
+    EXPECT_EQ(warnings.text(),
+              "vantle: WARN: the recording fell behind: 60 of the 60 frames after its first second "
+              "(100%) were taken late, by up to 1.5 s; its 3.0 s of video took 4.5 s to record, so "
+              "it plays 1.49 times as fast as it happened\n");
 }
 
 TEST(RunRecording, FailuresBeforeTheStartLeaveNoAnnouncement) {

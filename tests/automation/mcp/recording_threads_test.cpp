@@ -13,7 +13,9 @@
 #include "fakes/fake_platform.h"
 #include "fakes/fake_recording.h"
 #include "fakes/temp_directory.h"
+#include "support/logger.h"
 #include "support/paths.h"
+#include "support/writer.h"
 
 namespace vantle {
 namespace {
@@ -153,6 +155,43 @@ TEST_F(RecordingThreads, TheEndOfTheInputStopsAndJoinsEveryRecording) {
     EXPECT_EQ(finishes(), 2u);
     EXPECT_TRUE(fs::exists(folder_ / "one.mp4"));
     EXPECT_TRUE(fs::exists(folder_ / "two.mp4"));
+}
+
+// The server's recordings fall behind as the command line's do, and say so the
+// same way: on the server's standard error, while record_stop's reply stays
+// the outcome alone.
+TEST_F(RecordingThreads, ARecordingThatFellBehindWarnsOnceAndStopsWithItsUsualResult) {
+    server_->make_frame_clock = [] {
+        auto clock = std::make_unique<testing::FakeFrameClock>();
+        clock->on_sleep = [raw = clock.get()](std::chrono::nanoseconds) {
+            raw->now += std::chrono::milliseconds(50);  // every tick's work overruns its period
+        };
+        return clock;
+    };
+    StringWriter warnings;
+    set_log_sink_for_testing(&warnings);
+    const json started = mcp::record_start(*server_, {{"window", "Untitled - Notepad"},
+                                                      {"out", path_to_utf8(folder_ / "slow.mp4")},
+                                                      {"max_seconds", 2}});
+    ASSERT_FALSE(started["isError"].get<bool>()) << started.dump();
+    const std::string id = json::parse(started["content"][0]["text"].get<std::string>())["id"];
+    // Its limit ends it (a stop would cut it short): wait for its file to be finished.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (finishes() == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const json stopped = mcp::record_stop(*server_, {{"id", id}});
+    set_log_sink_for_testing(nullptr);
+
+    ASSERT_FALSE(stopped["isError"].get<bool>()) << stopped.dump();
+    ASSERT_EQ(stopped["content"].size(), 1u);
+    const json result = json::parse(stopped["content"][0]["text"].get<std::string>());
+    EXPECT_EQ(result["frames"], 60);
+    EXPECT_EQ(result["seconds"], 2.0);
+    EXPECT_EQ(warnings.text(),
+              "vantle: WARN: the recording fell behind: 30 of the 30 frames after its first second "
+              "(100%) were taken late, by up to 1.0 s; its 2.0 s of video took 3.0 s to record, so "
+              "it plays 1.49 times as fast as it happened\n");
 }
 
 TEST_F(RecordingThreads, ADestroyedServerFinishesItsRecordings) {
