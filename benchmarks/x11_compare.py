@@ -8,7 +8,9 @@ the CPU time of the process and the size of the PNG it wrote.
 
 Recordings: `vantle-cli record --monitor 0 --allow-desktop` at 30 and 60 fps
 against `ffmpeg -f x11grab` with libx264 at the same rate, preset, bitrate and
-key-frame interval. The screen shows a clock (the test window's --clock: the
+key-frame interval; then the recorder alone at more sizes and of a window
+(`--window`), where ffmpeg's x11grab has no equivalent, with the CPU time the X
+server spent for it and the warning a recording that fell behind ends with. The screen shows a clock (the test window's --clock: the
 milliseconds since it started, repainted every 5 ms), so every frame of a
 video tells when its picture was taken: a frame that shows the same time as
 the one before repeats it (those before the first change are counted apart:
@@ -21,7 +23,7 @@ every round (the order rotates), the figures are medians, the comparison is
 given as ratios, and the load average is printed before and after.
 
 Usage: benchmarks/x11_compare.py [--build DIR] [--rounds N] [--record-rounds N]
-                                 [--seconds S]
+                                 [--seconds S] [--only stills|recordings|record-sizes]
 Needs a release build (cmake --preset release && cmake --build --preset release)
 and the packages of scripts/setup.
 """
@@ -246,6 +248,76 @@ def recordings(args, cli, test_window, out):
         x.close()
 
 
+def run_recorder(argv, env):
+    """Runs a recorder to its end: wall seconds, CPU seconds, and the warning
+    lines (the announcement left out) it wrote on standard error."""
+    start = time.perf_counter()
+    process = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    errors = process.stderr.read().decode(errors="replace")
+    process.stderr.close()
+    _, status, usage = os.wait4(process.pid, 0)
+    wall = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise SystemExit(f"{argv[0]} failed: {errors.strip()}")
+    warnings = [line for line in errors.splitlines() if "WARN" in line]
+    return wall, usage.ru_utime + usage.ru_stime, warnings
+
+
+def record_sizes(args, cli, test_window, out):
+    """The recorder alone: the whole screen and a window covering it, at the
+    sizes and rates given, with the clock in the picture as above."""
+    print(f"\nThe recorder alone, {args.seconds:g} s (medians of {args.record_rounds} rounds; "
+          "X = the X server's CPU time)")
+    cases = [(1920, 1080, 30), (1920, 1080, 60), (3840, 2160, 30)]
+    for width, height, fps in cases:
+        x = Xvfb(width, height, test_window)
+        # A window of the program's own (not override-redirect, so it is listed)
+        # over the desktop, showing the clock.
+        window = subprocess.Popen(
+            [test_window, "--title", "recorded", "--pattern", "--size", f"{width}x{height}",
+             "--clock", f"{CLOCK_X},{CLOCK_Y}"],
+            env=x.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            if not window.stdout.readline().strip():
+                raise SystemExit("the recorded window did not come up")
+            for kind, target in (("monitor", ["--monitor", "0", "--allow-desktop"]),
+                                 ("window", ["--window", "recorded"])):
+                f = {"wall": [], "cpu": [], "x": [], "start": [], "repeated": [],
+                     "repeated_later": [], "late_later": [], "warned": 0}
+                for _ in range(args.record_rounds):
+                    path = os.path.join(out, f"alone-{kind}-{width}-{fps}.mp4")
+                    if os.path.exists(path):
+                        os.remove(path)
+                    x_before = x.cpu_seconds()
+                    w, c, warnings = run_recorder(
+                        [cli, "record"] + target + ["--fps", str(fps), "--max-seconds",
+                                                    str(args.seconds), "--out", path], x.env)
+                    f["x"].append(x.cpu_seconds() - x_before)
+                    f["wall"].append(w)
+                    f["cpu"].append(c)
+                    f["warned"] += 1 if warnings else 0
+                    times = clock_times(path, width)
+                    start, repeated, _, late_later = ticks(times, fps)
+                    f["start"].append(start)
+                    f["repeated"].append(repeated)
+                    # Repeats whose frame lies past the first second.
+                    f["repeated_later"].append(sum(
+                        1 for k, (a, b) in enumerate(zip(times[start:], times[start + 1:]))
+                        if a == b and start + k + 1 >= fps))
+                    f["late_later"].append(late_later)
+                print(f"  {width}x{height} {fps} fps {kind:7}: {median(f['cpu']):5.2f} s CPU "
+                      f"{median(f['x']):5.2f} s X {median(f['wall']):6.2f} s wall "
+                      f"{median(f['start']):3.0f} at the start {median(f['repeated']):3.0f} "
+                      f"repeated ({median(f['repeated_later']):.0f} after 1 s) "
+                      f"{median(f['late_later']):3.0f} late after 1 s; "
+                      f"warned {f['warned']} of {args.record_rounds}")
+        finally:
+            window.terminate()
+            window.wait()
+            x.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     here = os.path.dirname(os.path.abspath(__file__))
@@ -253,6 +325,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=10)
     parser.add_argument("--record-rounds", type=int, default=2)
     parser.add_argument("--seconds", type=float, default=10)
+    parser.add_argument("--only", choices=("stills", "recordings", "record-sizes"))
     args = parser.parse_args()
     cli = os.path.join(args.build, "cli", "vantle-cli")
     test_window = os.path.join(args.build, "tests", "x11", "vantle-test-window")
@@ -264,8 +337,12 @@ def main():
             raise SystemExit(f"{tool} is missing: run scripts/setup")
     print(f"{os.cpu_count()} processors, {load()}")
     with tempfile.TemporaryDirectory(prefix="vantle-compare-") as out:
-        stills(args, cli, test_window, out)
-        recordings(args, cli, test_window, out)
+        if args.only in (None, "stills"):
+            stills(args, cli, test_window, out)
+        if args.only in (None, "recordings"):
+            recordings(args, cli, test_window, out)
+        if args.only in (None, "record-sizes"):
+            record_sizes(args, cli, test_window, out)
     print(f"\n{load()}")
 
 

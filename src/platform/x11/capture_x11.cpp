@@ -282,12 +282,18 @@ bool RootCopier::ensure_segment(std::size_t bytes) {
 
 Status RootCopier::read(std::int32_t x, std::int32_t y, std::uint32_t width, std::uint32_t height,
                         const std::function<void(const std::uint8_t*)>& use) {
+    return read_drawable(x_.root(), x, y, width, height, use);
+}
+
+Status RootCopier::read_drawable(xcb_drawable_t drawable, std::int32_t x, std::int32_t y,
+                                 std::uint32_t width, std::uint32_t height,
+                                 const std::function<void(const std::uint8_t*)>& use) {
     const std::size_t bytes = std::size_t{width} * height * 4;
     if (ensure_segment(bytes)) {
         xcb_generic_error_t* raw_error = nullptr;
         const Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
             x_.conn(),
-            xcb_shm_get_image(x_.conn(), x_.root(), static_cast<std::int16_t>(x),
+            xcb_shm_get_image(x_.conn(), drawable, static_cast<std::int16_t>(x),
                               static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
                               static_cast<std::uint16_t>(height), 0xFFFFFFFF,
                               XCB_IMAGE_FORMAT_Z_PIXMAP, segment_, 0),
@@ -312,8 +318,7 @@ Status RootCopier::read(std::int32_t x, std::int32_t y, std::uint32_t width, std
         release_segment();
         shm_failed_ = true;
     }
-    Result<Reply<xcb_get_image_reply_t>> reply =
-        get_image_reply(x_, x_.root(), x, y, width, height);
+    Result<Reply<xcb_get_image_reply_t>> reply = get_image_reply(x_, drawable, x, y, width, height);
     if (!reply) {
         return std::unexpected(std::move(reply.error()));
     }
@@ -732,6 +737,32 @@ Result<XPixels> RedirectedWindow::read() {
     return pixels;
 }
 
+Status RedirectedWindow::read_part(
+    RootCopier& copier, const std::function<PicturePart(std::uint32_t, std::uint32_t)>& pick,
+    const std::function<void(const std::uint8_t*, const PicturePart&)>& use) {
+    const xcb_pixmap_t pixmap = xcb_generate_id(x_->conn());
+    const Reply<xcb_generic_error_t> error(xcb_request_check(
+        x_->conn(), xcb_composite_name_window_pixmap_checked(x_->conn(), window_, pixmap)));
+    if (error) {
+        if (error->error_code == XCB_MATCH) {
+            return std::unexpected(Error("the window is not shown (minimized or unmapped)"));
+        }
+        return std::unexpected(x_error(*error, "reading the window's pixmap"));
+    }
+    const Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(x_->conn(), xcb_get_geometry(x_->conn(), pixmap), nullptr));
+    Status read = {};
+    if (!geometry) {
+        read = std::unexpected(Error("the window's pixmap has no size"));
+    } else if (const PicturePart part = pick(geometry->width, geometry->height);
+               part.width > 0 && part.height > 0) {
+        read = copier.read_drawable(pixmap, part.left, part.top, part.width, part.height,
+                                    [&](const std::uint8_t* bgrx) { use(bgrx, part); });
+    }
+    xcb_free_pixmap(x_->conn(), pixmap);
+    return read;
+}
+
 Status draw_pointer(XcbSession& x, RgbaImage& picture, std::int32_t origin_x,
                     std::int32_t origin_y) {
     return draw_pointer_rgba(x, picture, origin_x, origin_y, false);
@@ -769,6 +800,22 @@ PlacedPixels cut_to_listed(XPixels pixels, std::int32_t frame_x, std::int32_t fr
     }
     return {std::move(cut), static_cast<std::int32_t>(frame_x + left),
             static_cast<std::int32_t>(frame_y + top)};
+}
+
+PicturePart listed_part(std::uint32_t width, std::uint32_t height, std::int32_t frame_x,
+                        std::int32_t frame_y, const Region& listed) {
+    const std::int64_t dx = std::int64_t{listed.x} - frame_x;
+    const std::int64_t dy = std::int64_t{listed.y} - frame_y;
+    const std::int64_t left = std::clamp<std::int64_t>(dx, 0, width);
+    const std::int64_t top = std::clamp<std::int64_t>(dy, 0, height);
+    const std::int64_t right = std::clamp<std::int64_t>(dx + listed.width, 0, width);
+    const std::int64_t bottom = std::clamp<std::int64_t>(dy + listed.height, 0, height);
+    if (right <= left || bottom <= top) {
+        return {0, 0, width, height, frame_x, frame_y};
+    }
+    return {static_cast<std::int32_t>(left),           static_cast<std::int32_t>(top),
+            static_cast<std::uint32_t>(right - left),  static_cast<std::uint32_t>(bottom - top),
+            static_cast<std::int32_t>(frame_x + left), static_cast<std::int32_t>(frame_y + top)};
 }
 
 std::optional<xcb_window_t> frame_window(XcbSession& x, xcb_window_t client) {

@@ -46,6 +46,11 @@ class RootCopier {
     [[nodiscard]] Status read(std::int32_t x, std::int32_t y, std::uint32_t width,
                               std::uint32_t height,
                               const std::function<void(const std::uint8_t*)>& use);
+    // The same from another drawable of the screen (a window's off-screen
+    // pixmap); the rectangle, in its coordinates, must lie inside it.
+    [[nodiscard]] Status read_drawable(xcb_drawable_t drawable, std::int32_t x, std::int32_t y,
+                                       std::uint32_t width, std::uint32_t height,
+                                       const std::function<void(const std::uint8_t*)>& use);
 
   private:
     bool ensure_segment(std::size_t bytes);
@@ -63,6 +68,17 @@ class RootCopier {
 // The monitor at `index` of a fresh listing as a desktop picture.
 [[nodiscard]] Result<DesktopPicture> copy_monitor(XcbSession& x, RootCopier& copier,
                                                   const MonitorInfo& monitor);
+
+// A rectangle of a window's picture, in the picture's own coordinates, and
+// the root position of its top-left pixel.
+struct PicturePart {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+};
 
 // Keeps a window's contents in off-screen storage (Composite) for as long as it
 // lives, so that a covered window can be read as itself.
@@ -89,6 +105,13 @@ class RedirectedWindow {
 
     // The window's current contents at its current size.
     [[nodiscard]] Result<XPixels> read();
+    // A part of them without a copy of its own, for a recording's every frame:
+    // `pick` chooses the part from their size, and `use` gets its pixels (the
+    // XPixels layout) through `copier`'s shared memory, valid only during the
+    // call. An empty part is not read.
+    [[nodiscard]] Status read_part(
+        RootCopier& copier, const std::function<PicturePart(std::uint32_t, std::uint32_t)>& pick,
+        const std::function<void(const std::uint8_t*, const PicturePart&)>& use);
     // The damage object whose events tell that the window changed.
     [[nodiscard]] std::uint32_t damage() const { return damage_; }
 
@@ -158,6 +181,11 @@ struct PlacedPixels {
 };
 [[nodiscard]] PlacedPixels cut_to_listed(XPixels pixels, std::int32_t frame_x, std::int32_t frame_y,
                                          const Region& listed);
+
+// The part of a width x height picture that cut_to_listed keeps, without the copy.
+[[nodiscard]] PicturePart listed_part(std::uint32_t width, std::uint32_t height,
+                                      std::int32_t frame_x, std::int32_t frame_y,
+                                      const Region& listed);
 
 // The window's top-left pixel (its border's outer corner) in root coordinates.
 [[nodiscard]] std::optional<std::pair<std::int32_t, std::int32_t>> window_origin(

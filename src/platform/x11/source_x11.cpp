@@ -182,7 +182,11 @@ class X11FrameSource final : public FrameSource {
 };
 
 bool X11FrameSource::capture_once() {
-    Result<XPixels> pixels = std::unexpected(Error(""));
+    if (!copier_) {
+        copier_.emplace(*x_);
+    }
+    // A picture to copy into: a large one's fresh memory costs more than its copy.
+    std::shared_ptr<Frame> frame = pool_->take();
     std::int32_t origin_x = rect_.x;
     std::int32_t origin_y = rect_.y;
     if (window_) {
@@ -196,25 +200,24 @@ bool X11FrameSource::capture_once() {
             return true;
         }
         const auto frame_origin = window_origin(*x_, frame_);
-        pixels = redirected_->read();
-        if (!pixels) {
+        bool copied = false;
+        const Status read = redirected_->read_part(
+            *copier_,
+            [&](std::uint32_t width, std::uint32_t height) {
+                return frame_origin ? listed_part(width, height, frame_origin->first,
+                                                  frame_origin->second, *listed)
+                                    : PicturePart{0, 0, width, height, listed->x, listed->y};
+            },
+            [&](const std::uint8_t* bgrx, const PicturePart& part) {
+                copy_opaque_frame(bgrx, part.width, part.height, *frame);
+                origin_x = part.x;
+                origin_y = part.y;
+                copied = true;
+            });
+        if (!read || !copied) {
             return true;  // not shown right now (minimized); it reports when it is back
         }
-        origin_x = listed->x;
-        origin_y = listed->y;
-        if (frame_origin) {
-            PlacedPixels placed = cut_to_listed(std::move(*pixels), frame_origin->first,
-                                                frame_origin->second, *listed);
-            origin_x = placed.x;
-            origin_y = placed.y;
-            pixels = std::move(placed.pixels);
-        }
     } else {
-        if (!copier_) {
-            copier_.emplace(*x_);
-        }
-        // A picture to copy into: a large one's fresh memory costs more than its copy.
-        std::shared_ptr<Frame> frame = pool_->take();
         const Status read = copier_->read(
             rect_.x, rect_.y, rect_.width, rect_.height, [&](const std::uint8_t* bgrx) {
                 copy_opaque_frame(bgrx, rect_.width, rect_.height, *frame);
@@ -223,18 +226,7 @@ bool X11FrameSource::capture_once() {
             log_warn(kLogTarget, "a captured frame could not be read: " + read.error().render());
             return true;
         }
-        if (cursor_) {
-            if (Status drawn = draw_pointer(*x_, *frame, origin_x, origin_y); !drawn) {
-                log_warn(kLogTarget, "the pointer could not be drawn: " + drawn.error().render());
-            }
-        }
-        slot_.publish(std::move(frame));
-        return true;
     }
-    if (pixels->width == 0 || pixels->height == 0) {
-        return true;
-    }
-    auto frame = std::make_shared<Frame>(to_frame(std::move(*pixels)));
     if (cursor_) {
         if (Status drawn = draw_pointer(*x_, *frame, origin_x, origin_y); !drawn) {
             log_warn(kLogTarget, "the pointer could not be drawn: " + drawn.error().render());
