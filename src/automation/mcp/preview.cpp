@@ -59,10 +59,19 @@ std::uint32_t next_limit(PreviewSize size, std::size_t png_bytes, std::size_t ro
 
 }  // namespace
 
+Result<std::vector<std::uint8_t>> first_preview_png(const RgbaImage& picture) {
+    return encode_at(picture, preview_size(picture.width, picture.height));
+}
+
 Result<Preview> make_preview(const RgbaImage& picture, const PngRoom& room) {
+    return make_preview(picture, room, first_preview_png(picture));
+}
+
+Result<Preview> make_preview(const RgbaImage& picture, const PngRoom& room,
+                             Result<std::vector<std::uint8_t>> first_png) {
     PreviewSize size = preview_size(picture.width, picture.height);
-    for (;;) {
-        auto png = encode_at(picture, size);
+    for (bool first = true;; first = false) {
+        auto png = first ? std::move(first_png) : encode_at(picture, size);
         if (!png) {
             return std::unexpected(std::move(png.error()));
         }

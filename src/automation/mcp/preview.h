@@ -44,6 +44,14 @@ using PngRoom = std::function<std::size_t(PreviewSize)>;
 // whose 1-pixel copy does not fit either gets that copy. No room: no bound.
 [[nodiscard]] Result<Preview> make_preview(const RgbaImage& picture, const PngRoom& room = {});
 
+// The first attempt of make_preview alone: the PNG at preview_size.
+[[nodiscard]] Result<std::vector<std::uint8_t>> first_preview_png(const RgbaImage& picture);
+
+// make_preview with its first attempt already made (by first_preview_png, say
+// on another thread while the file was written): the same preview.
+[[nodiscard]] Result<Preview> make_preview(const RgbaImage& picture, const PngRoom& room,
+                                           Result<std::vector<std::uint8_t>> first_png);
+
 // "Preview scaled to WxH; the WxH file at <path> keeps every pixel." or, when
 // unscaled, "WxH capture written to <path>".
 [[nodiscard]] std::string preview_summary(const Preview& preview, const RgbaImage& picture,

@@ -61,7 +61,14 @@ CliResult<CaptureOutcome> run_capture(Platform& platform, const CaptureRequest& 
     if (!image) {
         return std::unexpected(std::move(image.error()));
     }
-    auto png = encode_png(image->width, image->height, image->pixels);
+    // Shared with what on_picture starts, which may outlive this call's failures.
+    std::shared_ptr<const RgbaImage> shared;
+    if (request.on_picture) {
+        shared = std::make_shared<const RgbaImage>(std::move(*image));
+        request.on_picture(shared);
+    }
+    const RgbaImage& picture = shared ? *shared : *image;
+    auto png = encode_png(picture.width, picture.height, picture.pixels);
     if (!png) {
         return std::unexpected(CliError::from(png.error()));
     }
@@ -74,10 +81,12 @@ CliResult<CaptureOutcome> run_capture(Platform& platform, const CaptureRequest& 
     }
     CaptureOutcome outcome;
     outcome.path = std::move(*path);
-    outcome.width = image->width;
-    outcome.height = image->height;
+    outcome.width = picture.width;
+    outcome.height = picture.height;
     outcome.target = describe_target(*target);
-    outcome.image = std::move(*image);
+    if (!shared) {
+        outcome.image = std::move(*image);
+    }
     return outcome;
 }
 

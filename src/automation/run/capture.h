@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -30,6 +31,10 @@ struct CaptureRequest {
     bool cursor = false;
     bool restore = false;  // allow a minimized window; it is minimized again afterwards
     bool allow_desktop = false;
+    // Handed the picture as soon as it is taken, before it is encoded and
+    // written, for work that can go on beside that (the automation server's
+    // preview). The outcome's image is then left empty.
+    std::function<void(std::shared_ptr<const RgbaImage>)> on_picture;
 };
 
 // What a capture produced.
@@ -38,7 +43,7 @@ struct CaptureOutcome {
     std::uint32_t width = 0;     // of the stored picture, as the platform returned it
     std::uint32_t height = 0;
     TargetDescription target;
-    RgbaImage image;  // the picture itself, for previews; never printed
+    RgbaImage image;  // the picture itself, for previews (unless on_picture took it); never printed
 };
 
 // Resolves the target, waits the delay, takes the picture (showing a minimized

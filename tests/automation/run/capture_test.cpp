@@ -120,6 +120,34 @@ TEST_F(CaptureTest, WindowIsCheckedCapturedEncodedAndWritten) {
             R"(","target":{"kind":"window","pid":4242,"process":"notepad.exe","title":"Untitled - Notepad"},"width":37})");
 }
 
+// The hook gets the picture before anything is written, and keeps it; a hook
+// on a capture that then fails to be written still holds a whole picture.
+TEST_F(CaptureTest, OnPictureGetsThePictureBeforeTheFileIsWritten) {
+    platform_->window_pictures[7] = pattern_image(37, 21);
+    for (const bool writable : {true, false}) {
+        CaptureRequest request = window_request("Untitled - Notepad");
+        if (!writable) {
+            request.out = dir_ / "missing" / "shot.png";
+        }
+        std::shared_ptr<const RgbaImage> taken;
+        bool file_there = true;
+        request.on_picture = [&](std::shared_ptr<const RgbaImage> picture) {
+            taken = std::move(picture);
+            file_there = fs::exists(request.out);
+        };
+        auto outcome = capture(request);
+        EXPECT_EQ(outcome.has_value(), writable);
+        ASSERT_NE(taken, nullptr);
+        EXPECT_FALSE(file_there);
+        EXPECT_EQ(*taken, platform_->window_pictures[7]);
+        if (writable) {
+            EXPECT_EQ(outcome->width, 37u);
+            EXPECT_TRUE(outcome->image.pixels.empty());
+            EXPECT_EQ(decode_png_file(dir_ / "shot.png"), platform_->window_pictures[7]);
+        }
+    }
+}
+
 TEST_F(CaptureTest, MinimizedWindowIsRestoredCapturedAndMinimizedAgain) {
     CaptureRequest request = window_request("Calculator");
     request.restore = true;
