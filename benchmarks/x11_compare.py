@@ -8,9 +8,10 @@ the CPU time of the process and the size of the PNG it wrote.
 
 Recordings: `vantle-cli record --monitor 0 --allow-desktop` at 30 and 60 fps
 against `ffmpeg -f x11grab` with libx264 at the same rate, preset, bitrate and
-key-frame interval; then the recorder alone at more sizes and of a window
-(`--window`), where ffmpeg's x11grab has no equivalent, with the CPU time the X
-server spent for it and the warning a recording that fell behind ends with. The screen shows a clock (the test window's --clock: the
+key-frame interval; then at 3840x2160 too and of a window covering the screen
+(`--window`) beside ffmpeg's x11grab of that screen, with the repeats after
+the first second and whether the recording ended with the warning of one that
+fell behind. The screen shows a clock (the test window's --clock: the
 milliseconds since it started, repainted every 5 ms), so every frame of a
 video tells when its picture was taken: a frame that shows the same time as
 the one before repeats it (those before the first change are counted apart:
@@ -264,11 +265,23 @@ def run_recorder(argv, env):
     return wall, usage.ru_utime + usage.ru_stime, warnings
 
 
+def ffmpeg_record_argv(display, width, height, fps, seconds, path):
+    """ffmpeg's x11grab of the whole screen with libx264 as the recorder sets it up."""
+    preset = "ultrafast" if width * height * fps > 1920 * 1080 * 30 else "superfast"
+    return ["ffmpeg", "-v", "error", "-y", "-f", "x11grab", "-draw_mouse", "0", "-framerate",
+            str(fps), "-video_size", f"{width}x{height}", "-i", display, "-t", str(seconds),
+            "-c:v", "libx264", "-preset", preset, "-tune", "zerolatency",
+            "-b:v", str(bitrate(width, height, fps)), "-g", str(2 * fps), "-bf", "0",
+            "-pix_fmt", "yuv420p", "-fps_mode", "cfr", path]
+
+
 def record_sizes(args, cli, test_window, out):
     """The recorder alone: the whole screen and a window covering it, at the
-    sizes and rates given, with the clock in the picture as above."""
-    print(f"\nThe recorder alone, {args.seconds:g} s (medians of {args.record_rounds} rounds; "
-          "X = the X server's CPU time)")
+    sizes and rates given, with the clock in the picture as above; ffmpeg's
+    x11grab of the same screen beside them, the three taking turns, and the
+    CPU time with the X server's as a ratio to ffmpeg's."""
+    print(f"\nThe recorder of the screen and of a window beside ffmpeg's x11grab of the screen, "
+          f"{args.seconds:g} s (medians of {args.record_rounds} rounds; X = the X server's CPU time)")
     cases = [(1920, 1080, 30), (1920, 1080, 60), (3840, 2160, 30)]
     for width, height, fps in cases:
         x = Xvfb(width, height, test_window)
@@ -281,18 +294,25 @@ def record_sizes(args, cli, test_window, out):
         try:
             if not window.stdout.readline().strip():
                 raise SystemExit("the recorded window did not come up")
-            for kind, target in (("monitor", ["--monitor", "0", "--allow-desktop"]),
-                                 ("window", ["--window", "recorded"])):
-                f = {"wall": [], "cpu": [], "x": [], "start": [], "repeated": [],
-                     "repeated_later": [], "late_later": [], "warned": 0}
-                for _ in range(args.record_rounds):
+            kinds = {"monitor": ["--monitor", "0", "--allow-desktop"],
+                     "window": ["--window", "recorded"], "ffmpeg": None}
+            figures = {kind: {"wall": [], "cpu": [], "x": [], "start": [], "repeated": [],
+                              "repeated_later": [], "late_later": [], "warned": 0}
+                       for kind in kinds}
+            names = list(kinds)
+            for round_number in range(args.record_rounds):
+                turn = names[round_number % 3:] + names[:round_number % 3]
+                for kind in turn:
+                    f = figures[kind]
                     path = os.path.join(out, f"alone-{kind}-{width}-{fps}.mp4")
                     if os.path.exists(path):
                         os.remove(path)
+                    argv = (ffmpeg_record_argv(x.display, width, height, fps, args.seconds, path)
+                            if kinds[kind] is None else
+                            [cli, "record"] + kinds[kind] + ["--fps", str(fps), "--max-seconds",
+                                                             str(args.seconds), "--out", path])
                     x_before = x.cpu_seconds()
-                    w, c, warnings = run_recorder(
-                        [cli, "record"] + target + ["--fps", str(fps), "--max-seconds",
-                                                    str(args.seconds), "--out", path], x.env)
+                    w, c, warnings = run_recorder(argv, x.env)
                     f["x"].append(x.cpu_seconds() - x_before)
                     f["wall"].append(w)
                     f["cpu"].append(c)
@@ -306,12 +326,17 @@ def record_sizes(args, cli, test_window, out):
                         1 for k, (a, b) in enumerate(zip(times[start:], times[start + 1:]))
                         if a == b and start + k + 1 >= fps))
                     f["late_later"].append(late_later)
+            p = figures["ffmpeg"]
+            for kind in names:
+                f = figures[kind]
+                ratio = ((median(f["cpu"]) + median(f["x"])) / (median(p["cpu"]) + median(p["x"])))
                 print(f"  {width}x{height} {fps} fps {kind:7}: {median(f['cpu']):5.2f} s CPU "
                       f"{median(f['x']):5.2f} s X {median(f['wall']):6.2f} s wall "
                       f"{median(f['start']):3.0f} at the start {median(f['repeated']):3.0f} "
                       f"repeated ({median(f['repeated_later']):.0f} after 1 s) "
                       f"{median(f['late_later']):3.0f} late after 1 s; "
-                      f"warned {f['warned']} of {args.record_rounds}")
+                      f"warned {f['warned']} of {args.record_rounds}; "
+                      f"CPU with X / ffmpeg's {ratio:.2f}")
         finally:
             window.terminate()
             window.wait()
