@@ -11,7 +11,13 @@ desktop capture must make the program list the monitor and region
 arguments; and an example reply must have the three content items of a
 capture, with a preview whose PNG is the size the summary names.
 
-Usage: check_guide.py --binary PATH GUIDE
+Usage: check_guide.py --binary PATH [--wrapper CMD] GUIDE
+
+--wrapper runs the program through another, scripts/wine-run for the Windows
+build. Windows keeps the settings file in the roaming application data of the
+Wine prefix, not under $XDG_CONFIG_HOME, so the check writes it there (the test
+gives it a prefix of its own, as run_sessions.py's --wrapper needs) and removes
+it afterwards; the prefix's Pictures folder is the run's private one.
 """
 
 import argparse
@@ -20,6 +26,7 @@ import binascii
 import json
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -28,6 +35,7 @@ import tomllib
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
 from harness import png_size  # noqa: E402
+from run_sessions import PICTURES_VARIABLE, SETTINGS_FOLDER, prepare_wine  # noqa: E402
 
 SETTINGS_KEYS = {
     "hotkey_region", "hotkey_full", "hotkey_screen", "save_dir", "format", "jpeg_quality",
@@ -44,6 +52,10 @@ HOSTS = {
 }
 
 problems = []
+# The wrapper's words and the settings base of the Windows build under Wine
+# (none on Linux, where the settings live under $XDG_CONFIG_HOME).
+WRAPPER = []
+WINE_SETTINGS = None
 
 
 def problem(where, text):
@@ -53,14 +65,22 @@ def problem(where, text):
 def catalogue(binary, settings_text):
     """The tools the program lists with this config.json: {name: properties}."""
     with tempfile.TemporaryDirectory(prefix="vantle-guide-") as home:
-        folder = os.path.join(home, "invalid.vantle.app")
-        os.makedirs(folder)
-        with open(os.path.join(folder, "config.json"), "w") as handle:
-            handle.write(settings_text)
         env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=home)
+        if WRAPPER:
+            # Wine shows the host's root as drive Z:.
+            os.mkdir(os.path.join(home, "Pictures"))
+            env[PICTURES_VARIABLE] = "Z:" + os.path.join(home, "Pictures").replace("/", "\\")
+        folder = os.path.join(WINE_SETTINGS or home, SETTINGS_FOLDER)
+        os.makedirs(folder, exist_ok=True)
+        settings = os.path.join(folder, "config.json")
+        with open(settings, "w") as handle:
+            handle.write(settings_text)
         request = json.dumps({"jsonrpc": "2.0", "id": 1, "method": "tools/list"}) + "\n"
-        result = subprocess.run([binary, "mcp"], input=request.encode(), capture_output=True,
-                                env=env, timeout=60)
+        try:
+            result = subprocess.run(WRAPPER + [binary, "mcp"], input=request.encode(),
+                                    capture_output=True, env=env, cwd=home, timeout=60)
+        finally:
+            os.remove(settings)
         if result.returncode != 0:
             sys.exit("%s mcp: status %d, %r" % (binary, result.returncode, result.stderr[-500:]))
         tools = json.loads(result.stdout)["result"]["tools"]
@@ -151,8 +171,14 @@ def check_tool_table(guide, tools):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--binary", required=True)
+    parser.add_argument("--wrapper", default="")
     parser.add_argument("guide")
     options = parser.parse_args()
+    global WRAPPER, WINE_SETTINGS
+    WRAPPER = shlex.split(options.wrapper)
+    if WRAPPER:
+        WINE_SETTINGS = prepare_wine(WRAPPER)
+    options.binary = os.path.abspath(options.binary)
     with open(options.guide, encoding="utf-8") as handle:
         guide = handle.read()
     tools, _ = catalogue(options.binary, '{"automation_allow_desktop": true}')

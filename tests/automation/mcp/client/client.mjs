@@ -4,7 +4,7 @@
 // refusals, then captures one window and records it for a moment.
 //
 //   node client.mjs --binary PATH --window TITLE [--env NAME=VALUE]...
-//                   [--workdir DIR] [--fake-encoder]
+//                   [--workdir DIR] [--fake-encoder] [--wrapper PROGRAM]
 //
 // --window names a window the program can see, by its exact title. --env adds
 // to the server's environment, which is otherwise PATH plus HOME,
@@ -12,6 +12,15 @@
 // temporary folder unless --workdir names one), so the user's settings never
 // take part. --fake-encoder expects the stand-in files of vantle-cli-fake's
 // encoder instead of MP4s.
+//
+// --wrapper starts the server through a program, scripts/wine-run for the
+// Windows build: the host spawns `wine-run vantle-cli.exe mcp`, as a Windows
+// host spawns `vantle-cli.exe mcp`. The wrapper's own variables (VANTLE_WINE*)
+// pass through to it. The files are then named to the server as Windows names
+// them, Z:\ standing for the host's root, so the paths in its replies are the
+// Windows forms of the host's and are mapped back to check the files. Under
+// Wine the settings file is in the prefix's roaming application data, which
+// the test's prefix keeps free of one.
 //
 // ctest runs it against vantle-cli-fake on a scripted desktop. To run the same
 // client against the real X11 program, with an Xvfb display (:99 here) that
@@ -26,7 +35,7 @@
 import { Client } from "@modelcontextprotocol/sdk/client/index.js";
 import { StdioClientTransport } from "@modelcontextprotocol/sdk/client/stdio.js";
 import Ajv from "ajv";
-import { mkdtempSync, readFileSync, existsSync, readdirSync } from "node:fs";
+import { mkdtempSync, readFileSync, existsSync, readdirSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join, resolve } from "node:path";
 import { inflateSync } from "node:zlib";
@@ -43,6 +52,7 @@ function parseArguments(argv) {
     else if (name === "--window") options.window = value();
     else if (name === "--workdir") options.workdir = value();
     else if (name === "--fake-encoder") options.fakeEncoder = true;
+    else if (name === "--wrapper") options.wrapper = resolve(value());
     else if (name === "--env") {
       const pair = value();
       const equals = pair.indexOf("=");
@@ -112,6 +122,20 @@ function previewSize(width, height) {
   };
 }
 
+// The name the server is given for a host file, and the host file a name in
+// its reply stands for. Windows names the host's root Z:\ under Wine, with
+// backslashes; elsewhere both are the host's path.
+function serverPath(host) {
+  return options.wrapper ? `Z:${host.replaceAll("/", "\\")}` : host;
+}
+
+function hostPath(name, what) {
+  if (!options.wrapper) return name;
+  check(typeof name === "string" && /^Z:\\[^/]*$/.test(name),
+        `${what}: ${JSON.stringify(name)} is no Windows path on drive Z:`);
+  return name.slice(2).replaceAll("\\", "/");
+}
+
 function textOf(result, what) {
   check(Array.isArray(result.content) && result.content.length === 1, `${what}: one item`);
   check(result.content[0].type === "text", `${what}: a text item`);
@@ -125,12 +149,14 @@ const env = {
   HOME: workdir,
   XDG_CONFIG_HOME: workdir,
   XDG_PICTURES_DIR: join(workdir, "Pictures"),
+  ...(options.wrapper ? Object.fromEntries(Object.entries(process.env).filter(
+    ([name]) => name.startsWith("VANTLE_WINE"))) : {}),
   ...options.env,
 };
 
 const transport = new StdioClientTransport({
-  command: options.binary,
-  args: ["mcp"],
+  command: options.wrapper ?? options.binary,
+  args: options.wrapper ? [options.binary, "mcp"] : ["mcp"],
   env,
   cwd: workdir,
   stderr: "pipe",
@@ -228,7 +254,7 @@ check(filtered.windows.some((window) => window.title === options.window), "title
 same(filtered.monitors, listing.monitors, "monitors are never filtered");
 ok(`list_windows: "${options.window}" is there`);
 
-const shot = join(workdir, "client shot.png");
+const shot = serverPath(join(workdir, "client shot été.png"));
 const captured = await client.callTool({ name: "capture",
                                          arguments: { window: options.window, out: shot } });
 check(!captured.isError, `capture failed: ${JSON.stringify(captured.content)}`);
@@ -237,8 +263,8 @@ const [resultItem, summaryItem, imageItem] = captured.content;
 const capture = JSON.parse(resultItem.text);
 same(capture.path, shot, "capture path");
 same(capture.target.title, options.window, "capture target");
-same(pngSize(readFileSync(shot), "the file"), { width: capture.width, height: capture.height },
-     "file size");
+same(pngSize(readFileSync(hostPath(capture.path, "capture path")), "the file"),
+     { width: capture.width, height: capture.height }, "file size");
 const preview = previewSize(capture.width, capture.height);
 same(imageItem.type, "image", "image item type");
 same(imageItem.mimeType, "image/png", "image item mime type");
@@ -250,7 +276,7 @@ const summary = preview.width === capture.width && preview.height === capture.he
 same(summaryItem, { type: "text", text: summary }, "summary");
 ok(`capture: ${capture.width}x${capture.height} file, ${preview.width}x${preview.height} preview`);
 
-const clip = join(workdir, "client clip.mp4");
+const clip = serverPath(join(workdir, "client clip été.mp4"));
 const started = await client.callTool({ name: "record_start",
                                         arguments: { window: options.window, out: clip, fps: 10 } });
 check(!started.isError, `record_start failed: ${JSON.stringify(started.content)}`);
@@ -267,7 +293,7 @@ const record = JSON.parse(textOf(stopped, "record_stop"));
 check(record.id === notice.id && record.path === clip && record.frames >= 1, "record result");
 check(record.width % 2 === 0 && record.height % 2 === 0, "the video's size is even");
 check(record.seconds === Math.round((record.frames / 10) * 1000) / 1000, "seconds = frames / fps");
-const video = readFileSync(clip);
+const video = readFileSync(hostPath(record.path, "record path"));
 if (options.fakeEncoder) {
   const match = /^fake-mp4\n(f*)\nfinished\n$/.exec(video.toString("latin1"));
   check(match !== null, "the stand-in file is finished");
@@ -275,20 +301,24 @@ if (options.fakeEncoder) {
 } else {
   check(video.toString("latin1", 4, 8) === "ftyp", "the file is an MP4");
 }
-check(!existsSync(`${clip}.vantle-tmp`), "no temporary file is left");
+check(!existsSync(`${hostPath(clip, "clip")}.vantle-tmp`), "no temporary file is left");
 same(await client.callTool({ name: "record_stop", arguments: { id: notice.id } }),
      { content: [{ type: "text", text: `no recording ${notice.id} is running here` }],
        isError: true }, "a second record_stop");
 ok(`record_start, record_stop: ${record.frames} frames of ${record.width}x${record.height}`);
 
 // A recording still running when the client goes is finished all the same.
-const last = join(workdir, "client last.mp4");
-const lastStart = await client.callTool({ name: "record_start",
-                                          arguments: { window: options.window, out: last } });
+const last = join(workdir, "client last été.mp4");
+const lastStart = await client.callTool({
+  name: "record_start", arguments: { window: options.window, out: serverPath(last) } });
 check(!lastStart.isError, `record_start failed: ${JSON.stringify(lastStart.content)}`);
+same(JSON.parse(textOf(lastStart, "record_start")).path, serverPath(last),
+     "the last notice's path");
 await client.close();
 check(child.exitCode === 0, `the server ended with ${child.exitCode} (signal ${child.signalCode})`);
 check(existsSync(last) && !existsSync(`${last}.vantle-tmp`), "the last recording is finished");
 same(readdirSync(workdir).filter((name) => name.endsWith(".vantle-tmp")), [], "temporary files");
 check(stderr === "", `standard error: ${stderr}`);
 ok("closing the input ends the server with 0 after finishing its recording");
+// A failure leaves the work folder for a look; a pass leaves nothing behind.
+if (!options.workdir) rmSync(workdir, { recursive: true });
