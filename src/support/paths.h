@@ -24,7 +24,8 @@ namespace vantle {
 // Windows as GetFullPathNameW does it ("/" becomes "\"). An empty path fails
 // with "<path>: cannot make an empty path absolute", any other failure
 // (including a path holding a NUL character, which the system would silently
-// cut short) with "<path>: <error text>"; both exit code 1.
+// cut short, and on Windows a colon past the drive, which names an NTFS stream
+// of another file) with "<path>: <error text>"; both exit code 1.
 [[nodiscard]] CliResult<std::filesystem::path> absolute_path(const std::filesystem::path& path);
 
 }  // namespace vantle

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "support/os_error.h"
 #include "support/paths.h"
@@ -15,6 +16,26 @@ std::filesystem::path path_from_utf8(std::string_view text) {
 std::string path_to_utf8(const std::filesystem::path& path) {
     return utf8_from_wide(path.native());
 }
+
+namespace {
+
+// A colon after the drive names an NTFS alternate data stream: "shot 17:30.png"
+// in C:\shots is the stream "30.png" of a file "shot 17", which no folder
+// listing shows, so the picture would land where its user cannot find it.
+bool names_a_stream(std::wstring_view full) {
+    for (const std::wstring_view prefix : {L"\\\\?\\", L"\\\\.\\"}) {
+        if (full.starts_with(prefix)) {
+            full.remove_prefix(prefix.size());
+            break;
+        }
+    }
+    if (full.size() >= 2 && full[1] == L':') {
+        full.remove_prefix(2);
+    }
+    return full.find(L':') != std::wstring_view::npos;
+}
+
+}  // namespace
 
 CliResult<std::filesystem::path> absolute_path(const std::filesystem::path& path) {
     const std::wstring& text = path.native();
@@ -37,6 +58,10 @@ CliResult<std::filesystem::path> absolute_path(const std::filesystem::path& path
         // A result that does not fit reports the size it needs, terminator included.
         if (length < buffer.size()) {
             buffer.resize(length);
+            if (names_a_stream(buffer)) {
+                return std::unexpected(CliError::failed(path_to_utf8(path) + ": " +
+                                                        os_error_text(ERROR_INVALID_NAME)));
+            }
             return std::filesystem::path(std::move(buffer));
         }
         buffer.resize(length);

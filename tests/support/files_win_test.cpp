@@ -107,6 +107,22 @@ TEST_F(AbsolutePathTest, RefusesEmptyPathsAndNulCharacters) {
                                os_error_text(ERROR_INVALID_NAME)));
 }
 
+// A colon past the drive names an NTFS stream of another file, not a file.
+TEST_F(AbsolutePathTest, RefusesStreamNames) {
+    for (const char* input : {"shot 17:30.png", "C:\\shots\\a:b.png", "C:\\a:b\\c.png",
+                              "\\\\?\\C:\\a:b.png", "C:\\shots\\a.png::$DATA"}) {
+        auto result = absolute_path(path_from_utf8(input));
+        ASSERT_FALSE(result) << input << " became " << path_to_utf8(*result);
+        EXPECT_EQ(result.error(),
+                  CliError::failed(std::string(input) + ": " + os_error_text(ERROR_INVALID_NAME)));
+    }
+    for (const char* input : {"C:\\shots\\a.png", "\\\\?\\C:\\shots\\a.png"}) {
+        auto result = absolute_path(path_from_utf8(input));
+        ASSERT_TRUE(result) << input << ": " << result.error().message;
+        EXPECT_EQ(path_to_utf8(*result), input);
+    }
+}
+
 TEST(PathText, ReplacesUnpairedSurrogates) {
     const std::wstring name =
         L"a\xD800"
