@@ -22,7 +22,7 @@ struct CompressedBytes {
 // build); exactly one implementation of these two functions is compiled.
 //
 // `compress_piece` compresses `input` into a piece of a raw deflate stream
-// (RFC 1951) at the default level, 6. The piece ends on a byte boundary. When
+// (RFC 1951) at the library's level `kLevel`. The piece ends on a byte boundary. When
 // `last` is false it ends with a non-final block, so that the next piece can
 // follow it directly and several pieces, compressed side by side, make one
 // stream; when `last` is true its final block ends the stream. `history` is the
@@ -32,6 +32,10 @@ struct CompressedBytes {
 [[nodiscard]] Result<CompressedBytes> compress_piece(std::span<const std::uint8_t> history,
                                                      std::span<const std::uint8_t> input,
                                                      bool last);
+
+// The compression level (1 fastest to 9 smallest, as zlib counts) that
+// `compress_piece` works at, chosen for this library from measurements.
+extern const int kLevel;
 
 // How much of the data before a piece `compress_piece` can make use of: 0 when
 // the library ignores the history, so that callers need not prepare one.
