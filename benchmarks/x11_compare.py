@@ -4,7 +4,9 @@ screens with the same desktop-like content for every tool.
 
 Stills: `vantle-cli capture --monitor 0 --allow-desktop` against scrot and maim
 at 1920x1080 and 3840x2160, end to end (process start to file written), with
-the CPU time of the process and the size of the PNG it wrote.
+the CPU time of the process and the size of the PNG it wrote, on two desktops:
+flat (the test window's pattern of flat panels) and photo (a photographic
+wallpaper made with ffmpeg, under three xterms full of text, xclock and xcalc).
 
 Recordings: `vantle-cli record --monitor 0 --allow-desktop` at 30 and 60 fps
 against `ffmpeg -f x11grab` with libx264 at the same rate, preset, bitrate and
@@ -25,6 +27,7 @@ given as ratios, and the load average is printed before and after.
 
 Usage: benchmarks/x11_compare.py [--build DIR] [--rounds N] [--record-rounds N]
                                  [--seconds S] [--only stills|recordings|record-sizes]
+                                 [--contents flat,photo] [--sizes WxH,...]
 Needs a release build (cmake --preset release && cmake --build --preset release)
 and the packages of scripts/setup.
 """
@@ -53,12 +56,17 @@ CLOCK_Y = 40
 class Xvfb:
     """A private X server with one full-screen window of desktop-like content."""
 
-    def __init__(self, width, height, test_window, clock=False):
+    def __init__(self, width, height, test_window, clock=False, content="flat", workdir=None):
         try:
             self.server, self.display = start_x_server(xvfb_argv(f"{width}x{height}x24"))
         except XServerError as error:
             raise SystemExit(f"Xvfb {error}") from None
         self.env = dict(os.environ, DISPLAY=self.display)
+        self.clients = []
+        if content == "photo":
+            self.clients = show_photographic_desktop(self.env, width, height, workdir)
+            self.window = None
+            return
         args = [test_window, "--title", "desktop", "--pattern", "--override-redirect",
                 "--size", f"{width}x{height}"]
         if clock:
@@ -75,13 +83,84 @@ class Xvfb:
         return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
     def close(self):
-        for process in (self.window, self.server):
+        for process in [*self.clients, self.window, self.server]:
+            if process is None:
+                continue
             process.terminate()
             try:
                 process.wait(timeout=5)
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
+
+
+def make_wallpaper(width, height, path):
+    """A photographic wallpaper as an XWD file: fractal noise (random colours at
+    seven scales, each scaled up smoothly, weighted as a plasma fractal is),
+    with a sensor's grain, slightly blurred."""
+    inputs = []
+    scales = [(8, 5), (16, 9), (32, 18), (64, 36), (128, 72), (256, 144), (512, 288)]
+    for k, (w, h) in enumerate(scales):
+        # A hash of the position per channel: geq's random() would give every
+        # channel the same values.
+        def channel(offset):
+            return f"mod(sin(X*12.9898+Y*78.233+{k * 3.7 + offset:.1f})*43758.5453\\,1)*255"
+        inputs += ["-f", "lavfi", "-i",
+                   f"nullsrc=s={w}x{h},geq=r={channel(0.1)}:g={channel(1.3)}:b={channel(2.9)},"
+                   f"scale={width}x{height}:flags=bicubic"]
+    graph = (f"mix=inputs={len(scales)}:weights=64 40 24 14 8 5 3,noise=alls=5:allf=u,"
+             "gblur=sigma=1,format=bgr0")
+    subprocess.run(["ffmpeg", "-v", "error", "-y", *inputs, "-filter_complex", graph,
+                    "-frames:v", "1", path], check=True)
+
+
+def show_photographic_desktop(env, width, height, workdir):
+    """A desktop as users have it, on the X server of `env`: a photographic
+    wallpaper, terminals full of text, a clock and a calculator on top. The
+    sizes follow the screen's, the text does not (a higher resolution at the
+    same zoom). Returns the client processes."""
+    wallpaper = os.path.join(workdir, f"wallpaper-{width}x{height}.xwd")
+    if not os.path.exists(wallpaper):
+        make_wallpaper(width, height, wallpaper)
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src")
+    texts = sorted(os.path.join(root, name) for root, _, names in os.walk(source)
+                   for name in names if name.endswith(".cpp"))
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    clients = [subprocess.Popen(["xwud", "-noclick", "-geometry", "+0+0", "-in", wallpaper],
+                                env=env, **quiet)]
+    # Three overlapping terminals of 6x13 characters, each a third of the
+    # screen wide and two thirds high.
+    columns, rows = width // 3 // 6, height * 2 // 3 // 13
+    for k in range(3):
+        x, y = width // 40 + k * width // 6, height // 30 + k * height // 10
+        clients.append(subprocess.Popen(
+            ["xterm", "-geometry", f"{columns}x{rows}+{x}+{y}", "-hold", "-e", "cat",
+             *texts[k * 10:k * 10 + 10]], env=env, **quiet))
+    clients.append(subprocess.Popen(
+        ["xclock", "-update", "1", "-geometry", f"{height // 6}x{height // 6}+{width * 3 // 4}+40"],
+        env=env, **quiet))
+    clients.append(subprocess.Popen(["xcalc", "-geometry", f"+{width * 3 // 4}+{height // 3}"],
+                                    env=env, **quiet))
+    # The desktop is ready when every client's window is there and the screen
+    # no longer changes but for the clock's second hand (xwud and the
+    # terminals take a while to draw on a busy machine): two dumps of the
+    # screen a second apart that differ in less than 1% of their bytes.
+    deadline = time.monotonic() + 60
+    previous = b""
+    while time.monotonic() < deadline:
+        time.sleep(1)
+        tree = subprocess.run(["xwininfo", "-root", "-children"], env=env,
+                              capture_output=True, text=True).stdout
+        if sum(name in tree for name in ('"xwud', '"xclock"', '"Calculator"')) < 3 or \
+                tree.count('"xterm" "XTerm"') < 3:
+            continue
+        screen = subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True,
+                                check=True).stdout
+        if len(screen) == len(previous) and \
+                sum(a != b for a, b in zip(screen[::97], previous[::97])) < len(screen) // 9700:
+            return clients
+        previous = screen
+    raise SystemExit("the photographic desktop did not settle")
 
 
 def run(argv, env):
@@ -107,41 +186,52 @@ def load():
     return "load average {:.2f} {:.2f} {:.2f}".format(*os.getloadavg())
 
 
-def stills(args, cli, test_window, out):
-    print("\nStill capture of the whole screen, end to end (medians of "
-          f"{args.rounds} rounds; ratio = vantle / other, below 1 is faster)")
-    tools = {
+def still_tools(cli):
+    return {
         "vantle": lambda f: [cli, "capture", "--monitor", "0", "--allow-desktop", "--out", f],
         "scrot": lambda f: ["scrot", "-o", f],
         "maim": lambda f: ["maim", f],
     }
-    for width, height in ((1920, 1080), (3840, 2160)):
-        x = Xvfb(width, height, test_window)
-        try:
-            wall = {name: [] for name in tools}
-            cpu = {name: [] for name in tools}
-            size = {}
-            names = list(tools)
-            for round_number in range(args.rounds):
-                turn = names[round_number % len(names):] + names[:round_number % len(names)]
-                for name in turn:
-                    path = os.path.join(out, f"{name}-{width}.png")
-                    if os.path.exists(path):
-                        os.remove(path)
-                    w, c = run(tools[name](path), x.env)
-                    wall[name].append(w)
-                    cpu[name].append(c)
-                    size[name] = os.path.getsize(path)
-        finally:
-            x.close()
-        print(f"  {width}x{height}:")
-        for name in names:
-            print(f"    {name:7} {median(wall[name]) * 1000:7.1f} ms wall "
-                  f"{median(cpu[name]) * 1000:7.1f} ms CPU {size[name] / 1024:8.1f} KiB")
-        for peer in names[1:]:
-            print(f"    vantle/{peer}: wall {median(wall['vantle']) / median(wall[peer]):.2f}, "
-                  f"CPU {median(cpu['vantle']) / median(cpu[peer]):.2f}, "
-                  f"size {size['vantle'] / size[peer]:.2f}")
+
+
+def compare_stills(args, x, tools, label, out):
+    """The tools' turns at capturing the screen of `x`; prints medians and
+    ratios."""
+    wall = {name: [] for name in tools}
+    cpu = {name: [] for name in tools}
+    size = {}
+    names = list(tools)
+    for round_number in range(args.rounds):
+        turn = names[round_number % len(names):] + names[:round_number % len(names)]
+        for name in turn:
+            path = os.path.join(out, f"{name}-{label.replace(' ', '-')}.png")
+            if os.path.exists(path):
+                os.remove(path)
+            w, c = run(tools[name](path), x.env)
+            wall[name].append(w)
+            cpu[name].append(c)
+            size[name] = os.path.getsize(path)
+    print(f"  {label}:")
+    for name in names:
+        print(f"    {name:7} {median(wall[name]) * 1000:7.1f} ms wall "
+              f"{median(cpu[name]) * 1000:7.1f} ms CPU {size[name] / 1024:8.1f} KiB")
+    for peer in names[1:]:
+        print(f"    vantle/{peer}: wall {median(wall['vantle']) / median(wall[peer]):.2f}, "
+              f"CPU {median(cpu['vantle']) / median(cpu[peer]):.2f}, "
+              f"size {size['vantle'] / size[peer]:.2f}")
+
+
+def stills(args, cli, test_window, out):
+    print("\nStill capture of the whole screen, end to end (medians of "
+          f"{args.rounds} rounds; ratio = vantle / other, below 1 is faster)")
+    tools = still_tools(cli)
+    for content in args.contents:
+        for width, height in args.sizes:
+            x = Xvfb(width, height, test_window, content=content, workdir=out)
+            try:
+                compare_stills(args, x, tools, f"{content} {width}x{height}", out)
+            finally:
+                x.close()
 
 
 def clock_times(video, width):
@@ -350,14 +440,24 @@ def main():
     parser.add_argument("--rounds", type=int, default=10)
     parser.add_argument("--record-rounds", type=int, default=2)
     parser.add_argument("--seconds", type=float, default=10)
-    parser.add_argument("--only", choices=("stills", "recordings", "record-sizes"))
+    parser.add_argument("--only", choices=("stills", "recordings", "record-sizes"),
+                        help="run one of the comparisons")
+    parser.add_argument("--contents", default="flat,photo",
+                        help="desktops for the stills: flat (the test window's pattern), "
+                             "photo (a photographic wallpaper under terminals, a clock and "
+                             "a calculator)")
+    parser.add_argument("--sizes", default="1920x1080,3840x2160",
+                        help="screen sizes for the stills")
     args = parser.parse_args()
+    args.contents = args.contents.split(",")
+    args.sizes = [tuple(int(v) for v in size.split("x")) for size in args.sizes.split(",")]
     cli = os.path.join(args.build, "cli", "vantle-cli")
     test_window = os.path.join(args.build, "tests", "x11", "vantle-test-window")
     for needed in (cli, test_window):
         if not os.access(needed, os.X_OK):
             raise SystemExit(f"{needed} is missing: build the release preset first")
-    for tool in ("Xvfb", "scrot", "maim", "ffmpeg"):
+    for tool in ("Xvfb", "scrot", "maim", "ffmpeg", "xwd", "xwud", "xterm", "xclock",
+                 "xcalc", "xwininfo"):
         if shutil.which(tool) is None:
             raise SystemExit(f"{tool} is missing: run scripts/setup")
     print(f"{os.cpu_count()} processors, {load()}")
