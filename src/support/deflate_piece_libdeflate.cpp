@@ -65,11 +65,11 @@ struct Workspace {
 
 // libdeflate has no preset dictionary.
 const std::size_t kHistoryBytes = 0;
-// Level 1, measured on screenshots filtered as RGB (benchmarks/png_benchmark,
-// benchmarks/x11_compare.py): a photographic desktop compresses to 0.93x what
-// scrot writes and a photograph to 0.9x libpng's default, in a tenth of level
-// 6's time; the higher levels save 2-7% more at two to ten times the cost.
-const int kLevel = 1;
+// Level 3, measured on RGBA screenshots (benchmarks/x11_compare.py): the lowest
+// level whose files of a photographic desktop are no larger than scrot's (0.98x;
+// levels 1 and 2 write 1.05x and 1.01x), at about 0.8x scrot's CPU time, where
+// level 6 takes about ten times as long as level 1 for a file 0.87x its size.
+const int kLevel = 3;
 
 Result<CompressedBytes> compress_piece(std::span<const std::uint8_t> /*history*/,
                                        std::span<const std::uint8_t> input, bool last) {

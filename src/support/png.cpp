@@ -19,14 +19,10 @@ namespace png_internal {
 namespace {
 
 constexpr std::uint64_t kMaxSide = 0x7fffffff;
-// The picture comes as RGBA; an opaque one is stored as RGB.
-constexpr std::size_t kInputPixelBytes = 4;
-constexpr std::size_t kRgbPixelBytes = 3;
-constexpr std::size_t kRgbaPixelBytes = 4;
+constexpr std::size_t kPixelBytes = 4;
 constexpr std::array<std::uint8_t, 8> kSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 constexpr std::size_t kIhdrLength = 13;
 constexpr std::uint8_t kBitDepth = 8;
-constexpr std::uint8_t kColourTypeRgb = 2;
 constexpr std::uint8_t kColourTypeRgba = 6;
 // Length, type and CRC around every chunk's data.
 constexpr std::size_t kChunkOverhead = 12;
@@ -123,76 +119,6 @@ void run_side_by_side(std::size_t count, const Task& task) {
     }
 }
 
-// Whether every pixel's alpha is 255, so that RGB keeps every pixel as it is.
-bool all_opaque(std::span<const std::uint8_t> rgba) {
-    constexpr std::uint64_t kAlphaBits = 0xff000000ff000000u;
-    // A block at a time with no branch inside, so the loop vectorises, and a
-    // translucent picture is known by its first block that shows it.
-    constexpr std::size_t kBlock = 4096;
-    std::size_t i = 0;
-    for (; i + kBlock <= rgba.size(); i += kBlock) {
-        std::uint64_t all = ~std::uint64_t{0};
-        for (std::size_t k = 0; k < kBlock; k += 8) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, rgba.data() + i + k, 8);
-            all &= word;
-        }
-        if ((all & kAlphaBits) != kAlphaBits) {
-            return false;
-        }
-    }
-    for (i += 3; i < rgba.size(); i += kInputPixelBytes) {
-        if (rgba[i] != 255) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The picture's rows as the file stores them: the RGBA rows themselves, or RGB
-// packed into two rows of this worker's own (a row and the one above it are
-// all the filter needs at a time).
-class RowSource {
-  public:
-    RowSource(std::span<const std::uint8_t> rgba, std::size_t width, std::size_t pixel_bytes)
-        : rgba_(rgba), width_(width), pixel_bytes_(pixel_bytes) {
-        if (pixel_bytes_ != kInputPixelBytes) {
-            // One byte to spare: every pixel is copied as four bytes, the
-            // fourth overwritten by the next pixel's first.
-            for (Slot& slot : slots_) {
-                slot.bytes.resize(width_ * pixel_bytes_ + 1);
-            }
-        }
-    }
-
-    // Row `y`; the view stays valid until two other rows have been asked for.
-    std::span<const std::uint8_t> row(std::size_t y) {
-        const std::uint8_t* from = rgba_.data() + y * width_ * kInputPixelBytes;
-        if (pixel_bytes_ == kInputPixelBytes) {
-            return {from, width_ * kInputPixelBytes};
-        }
-        Slot& slot = slots_[y % slots_.size()];
-        if (slot.row != y) {
-            std::uint8_t* to = slot.bytes.data();
-            for (std::size_t x = 0; x < width_; ++x) {
-                std::memcpy(to + x * kRgbPixelBytes, from + x * kInputPixelBytes, 4);
-            }
-            slot.row = y;
-        }
-        return {slot.bytes.data(), width_ * pixel_bytes_};
-    }
-
-  private:
-    struct Slot {
-        std::vector<std::uint8_t> bytes;
-        std::size_t row = std::numeric_limits<std::size_t>::max();
-    };
-    std::span<const std::uint8_t> rgba_;
-    std::size_t width_;
-    std::size_t pixel_bytes_;
-    std::array<Slot, 2> slots_;
-};
-
 std::size_t choose_pieces(std::size_t row_bytes, std::size_t height, unsigned requested) {
     if (requested != 0) {
         return std::min<std::size_t>(requested, height);
@@ -218,10 +144,9 @@ struct Compressed {
     std::uint32_t adler = 1;
 };
 
-Result<Compressed> filter_and_compress(std::span<const std::uint8_t> rgba, std::size_t width,
-                                       std::size_t height, std::size_t pixel_bytes,
-                                       std::size_t piece_count, std::size_t threads) {
-    const std::size_t stride = width * pixel_bytes;
+Result<Compressed> filter_and_compress(std::span<const std::uint8_t> rgba, std::size_t stride,
+                                       std::size_t height, std::size_t piece_count,
+                                       std::size_t threads) {
     const std::vector<std::uint8_t> zero_row(stride, 0);
     const std::size_t row_bytes = stride + 1;
     const std::size_t history_rows = (deflate::kHistoryBytes + row_bytes - 1) / row_bytes;
@@ -236,7 +161,6 @@ Result<Compressed> filter_and_compress(std::span<const std::uint8_t> rgba, std::
     std::atomic<std::size_t> next{0};
     run_side_by_side(threads, [&](std::size_t) {
         std::vector<std::uint8_t> filtered;
-        RowSource rows(rgba, width, pixel_bytes);
         for (std::size_t k = next.fetch_add(1); k < piece_count; k = next.fetch_add(1)) {
             const std::size_t begin = first_row(k);
             const std::size_t end = first_row(k + 1);
@@ -249,10 +173,10 @@ Result<Compressed> filter_and_compress(std::span<const std::uint8_t> rgba, std::
             }
             for (std::size_t row = from; row < end; ++row) {
                 const std::span<const std::uint8_t> prev =
-                    row == 0 ? std::span<const std::uint8_t>(zero_row) : rows.row(row - 1);
-                png_filter::filter_row(prev, rows.row(row),
-                                       {filtered.data() + (row - from) * row_bytes, row_bytes},
-                                       pixel_bytes);
+                    row == 0 ? std::span<const std::uint8_t>(zero_row)
+                             : rgba.subspan((row - 1) * stride, stride);
+                png_filter::filter_row(prev, rgba.subspan(row * stride, stride),
+                                       {filtered.data() + (row - from) * row_bytes, row_bytes});
             }
             const std::span<const std::uint8_t> history(filtered.data(),
                                                         (begin - from) * row_bytes);
@@ -344,7 +268,8 @@ Result<std::vector<std::uint8_t>> encode_png(std::uint32_t width, std::uint32_t 
     }
     // Neither sum nor product below can wrap in 64 bits:
     // (2^33 - 4) * (2^31 - 1) + 2^31 < 2^64.
-    const std::uint64_t needed = std::uint64_t{width} * kInputPixelBytes * height;
+    const std::uint64_t stride64 = std::uint64_t{width} * kPixelBytes;
+    const std::uint64_t needed = stride64 * height;
     if (needed > rgba.size()) {
         return std::unexpected(size_error(width, height,
                                           "the picture has " + std::to_string(rgba.size()) +
@@ -354,18 +279,14 @@ Result<std::vector<std::uint8_t>> encode_png(std::uint32_t width, std::uint32_t 
     if (filtered_size64 > std::numeric_limits<std::size_t>::max()) {
         return std::unexpected(size_error(width, height, "too large for this system's memory"));
     }
-    const std::span<const std::uint8_t> pixels = rgba.first(static_cast<std::size_t>(needed));
-    // A quarter less to filter and compress, and the same pixels once decoded.
-    const bool opaque = all_opaque(pixels);
-    const std::size_t pixel_bytes = opaque ? kRgbPixelBytes : kRgbaPixelBytes;
-    const std::size_t stride = std::size_t{width} * pixel_bytes;
+    const auto stride = static_cast<std::size_t>(stride64);
     const std::size_t max_idat_length =
         std::clamp<std::size_t>(options.max_idat_length, 1, kMaxChunkLength);
 
     try {
         const std::size_t pieces = choose_pieces(stride + 1, height, options.bands);
-        Result<Compressed> compressed = filter_and_compress(
-            pixels, width, height, pixel_bytes, pieces, choose_threads(stride, height, pieces));
+        Result<Compressed> compressed = filter_and_compress(rgba, stride, height, pieces,
+                                                            choose_threads(stride, height, pieces));
         if (!compressed) {
             return std::unexpected(size_error(width, height, compressed.error().render()));
         }
@@ -393,7 +314,7 @@ Result<std::vector<std::uint8_t>> encode_png(std::uint32_t width, std::uint32_t 
         put_be32(ihdr.data(), width);
         put_be32(ihdr.data() + 4, height);
         ihdr[8] = kBitDepth;
-        ihdr[9] = opaque ? kColourTypeRgb : kColourTypeRgba;
+        ihdr[9] = kColourTypeRgba;
         // Bytes 10 to 12 stay zero: deflate, adaptive filtering, no interlace.
         p = put_chunk(p, "IHDR", ihdr);
         p = put_idat_chunks(p, parts, max_idat_length);

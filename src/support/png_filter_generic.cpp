@@ -3,8 +3,8 @@
 namespace vantle::png_filter {
 
 void filter_row(std::span<const std::uint8_t> prev, std::span<const std::uint8_t> cur,
-                std::span<std::uint8_t> out, std::size_t pixel_bytes) {
-    filter_row_portable(prev, cur, out, pixel_bytes);
+                std::span<std::uint8_t> out) {
+    filter_row_portable(prev, cur, out);
 }
 
 }  // namespace vantle::png_filter

@@ -6,6 +6,8 @@
 namespace vantle::png_filter {
 namespace {
 
+constexpr std::size_t kPixelBytes = 4;
+
 std::uint8_t paeth_predictor(int a, int b, int c) {
     const int pa = std::abs(b - c);
     const int pb = std::abs(a - c);
@@ -31,12 +33,12 @@ std::uint32_t signed_magnitude(std::uint8_t v) {
 }  // namespace
 
 void filter_row_portable(std::span<const std::uint8_t> prev, std::span<const std::uint8_t> cur,
-                         std::span<std::uint8_t> out, std::size_t pixel_bytes) {
+                         std::span<std::uint8_t> out) {
     const std::size_t stride = cur.size();
     auto neighbours = [&](std::size_t i) {
-        const bool first = i < pixel_bytes;
-        return residuals(cur[i], first ? 0 : cur[i - pixel_bytes], prev[i],
-                         first ? 0 : prev[i - pixel_bytes]);
+        const bool first = i < kPixelBytes;
+        return residuals(cur[i], first ? 0 : cur[i - kPixelBytes], prev[i],
+                         first ? 0 : prev[i - kPixelBytes]);
     };
 
     std::array<std::uint64_t, 5> sums{};

@@ -9,6 +9,7 @@
 namespace vantle::png_filter {
 namespace {
 
+constexpr std::size_t kPixelBytes = 4;
 constexpr std::size_t kLanes = 16;
 
 __m128i load(const std::uint8_t* p) {
@@ -109,7 +110,7 @@ std::uint32_t signed_magnitude(std::uint8_t v) {
 
 // The scalar edges of a row: the first pixel, whose left neighbours are zero,
 // and the bytes after the last whole 16-byte block.
-template <std::size_t kPixelBytes, typename Visit>
+template <typename Visit>
 void visit_scalar(const std::uint8_t* prev, const std::uint8_t* cur, std::size_t begin,
                   std::size_t end, Visit visit) {
     for (std::size_t i = begin; i < end; ++i) {
@@ -121,12 +122,10 @@ void visit_scalar(const std::uint8_t* prev, const std::uint8_t* cur, std::size_t
 
 // The whole-block part of a row runs from the second pixel, so that every load
 // of a left neighbour stays inside the row.
-template <std::size_t kPixelBytes>
 std::size_t block_end(std::size_t stride) {
     return kPixelBytes + (stride - kPixelBytes) / kLanes * kLanes;
 }
 
-template <std::size_t kPixelBytes>
 std::array<std::uint64_t, 5> filter_sums(const std::uint8_t* prev, const std::uint8_t* cur,
                                          std::size_t stride) {
     std::array<std::uint64_t, 5> sums{};
@@ -135,9 +134,9 @@ std::array<std::uint64_t, 5> filter_sums(const std::uint8_t* prev, const std::ui
             sums[f] += signed_magnitude(residual(kFilters[f], x, a, b, c));
         }
     };
-    visit_scalar<kPixelBytes>(prev, cur, 0, kPixelBytes, add_scalar);
+    visit_scalar(prev, cur, 0, kPixelBytes, add_scalar);
 
-    const std::size_t end = block_end<kPixelBytes>(stride);
+    const std::size_t end = block_end(stride);
     __m128i none = _mm_setzero_si128();
     __m128i sub = none, up = none, average = none, paeth = none;
     for (std::size_t i = kPixelBytes; i < end; i += kLanes) {
@@ -159,47 +158,46 @@ std::array<std::uint64_t, 5> filter_sums(const std::uint8_t* prev, const std::ui
         sums[f] += halves[0] + halves[1];
     }
 
-    visit_scalar<kPixelBytes>(prev, cur, end, stride, add_scalar);
+    visit_scalar(prev, cur, end, stride, add_scalar);
     return sums;
 }
 
-template <std::size_t kPixelBytes, FilterType kFilter>
+template <FilterType kFilter>
 void write_filtered(const std::uint8_t* prev, const std::uint8_t* cur, std::size_t stride,
                     std::uint8_t* out) {
     auto put_scalar = [&](std::size_t i, int x, int a, int b, int c) {
         out[i] = residual(kFilter, x, a, b, c);
     };
-    visit_scalar<kPixelBytes>(prev, cur, 0, kPixelBytes, put_scalar);
-    const std::size_t end = block_end<kPixelBytes>(stride);
+    visit_scalar(prev, cur, 0, kPixelBytes, put_scalar);
+    const std::size_t end = block_end(stride);
     for (std::size_t i = kPixelBytes; i < end; i += kLanes) {
         store(out + i, residual<kFilter>(load(cur + i), load(cur + i - kPixelBytes), load(prev + i),
                                          load(prev + i - kPixelBytes)));
     }
-    visit_scalar<kPixelBytes>(prev, cur, end, stride, put_scalar);
+    visit_scalar(prev, cur, end, stride, put_scalar);
 }
 
-template <std::size_t kPixelBytes>
 void write_filtered(FilterType filter, const std::uint8_t* prev, const std::uint8_t* cur,
                     std::size_t stride, std::uint8_t* out) {
     switch (filter) {
         case FilterType::kNone:
-            return write_filtered<kPixelBytes, FilterType::kNone>(prev, cur, stride, out);
+            return write_filtered<FilterType::kNone>(prev, cur, stride, out);
         case FilterType::kSub:
-            return write_filtered<kPixelBytes, FilterType::kSub>(prev, cur, stride, out);
+            return write_filtered<FilterType::kSub>(prev, cur, stride, out);
         case FilterType::kUp:
-            return write_filtered<kPixelBytes, FilterType::kUp>(prev, cur, stride, out);
+            return write_filtered<FilterType::kUp>(prev, cur, stride, out);
         case FilterType::kAverage:
-            return write_filtered<kPixelBytes, FilterType::kAverage>(prev, cur, stride, out);
+            return write_filtered<FilterType::kAverage>(prev, cur, stride, out);
         case FilterType::kPaeth:
-            return write_filtered<kPixelBytes, FilterType::kPaeth>(prev, cur, stride, out);
+            return write_filtered<FilterType::kPaeth>(prev, cur, stride, out);
     }
 }
 
-template <std::size_t kPixelBytes>
-void filter_row_of(std::span<const std::uint8_t> prev, std::span<const std::uint8_t> cur,
-                   std::span<std::uint8_t> out) {
-    const std::array<std::uint64_t, 5> sums =
-        filter_sums<kPixelBytes>(prev.data(), cur.data(), cur.size());
+}  // namespace
+
+void filter_row(std::span<const std::uint8_t> prev, std::span<const std::uint8_t> cur,
+                std::span<std::uint8_t> out) {
+    const std::array<std::uint64_t, 5> sums = filter_sums(prev.data(), cur.data(), cur.size());
     std::size_t best = 0;
     for (std::size_t f = 1; f < sums.size(); ++f) {
         if (sums[f] < sums[best]) {
@@ -207,19 +205,7 @@ void filter_row_of(std::span<const std::uint8_t> prev, std::span<const std::uint
         }
     }
     out[0] = static_cast<std::uint8_t>(best);
-    write_filtered<kPixelBytes>(kFilters[best], prev.data(), cur.data(), cur.size(),
-                                out.data() + 1);
-}
-
-}  // namespace
-
-void filter_row(std::span<const std::uint8_t> prev, std::span<const std::uint8_t> cur,
-                std::span<std::uint8_t> out, std::size_t pixel_bytes) {
-    if (pixel_bytes == 3) {
-        filter_row_of<3>(prev, cur, out);
-    } else {
-        filter_row_of<4>(prev, cur, out);
-    }
+    write_filtered(kFilters[best], prev.data(), cur.data(), cur.size(), out.data() + 1);
 }
 
 }  // namespace vantle::png_filter

@@ -1,6 +1,6 @@
 #pragma once
 
-// A strict reader of the PNG files the project writes (8-bit RGB or RGBA, not
+// A strict reader of the PNG files the project writes (8-bit RGBA, not
 // interlaced), so the fuzzers can check what the writer produced pixel for
 // pixel. Independent of the writer: zlib inflates, and the row filters are
 // undone here from the PNG definition.
@@ -22,13 +22,9 @@ struct DecodedPng {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::vector<std::uint8_t> rgba;
-    // Whether the file stores alpha (colour type 6) or not (2, every pixel
-    // opaque).
-    bool has_alpha = false;
 };
 
-// The picture as RGBA, or why the file is not a well-formed 8-bit RGB or RGBA
-// PNG.
+// The picture, or why the file is not a well-formed 8-bit RGBA PNG.
 inline std::optional<DecodedPng> read_png(std::span<const std::uint8_t> file, std::string& why) {
     auto u32 = [](const std::uint8_t* p) {
         return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
@@ -79,12 +75,11 @@ inline std::optional<DecodedPng> read_png(std::span<const std::uint8_t> file, st
             seen_header = true;
             png.width = u32(data);
             png.height = u32(data + 4);
-            if (png.width == 0 || png.height == 0 || data[8] != 8 ||
-                (data[9] != 2 && data[9] != 6) || data[10] != 0 || data[11] != 0 || data[12] != 0) {
-                why = "IHDR is not 8-bit RGB or RGBA without interlacing";
+            if (png.width == 0 || png.height == 0 || data[8] != 8 || data[9] != 6 ||
+                data[10] != 0 || data[11] != 0 || data[12] != 0) {
+                why = "IHDR is not 8-bit RGBA without interlacing";
                 return std::nullopt;
             }
-            png.has_alpha = data[9] == 6;
         } else if (name == "IDAT") {
             compressed.insert(compressed.end(), data, data + length);
         } else if (name == "IEND") {
@@ -99,8 +94,7 @@ inline std::optional<DecodedPng> read_png(std::span<const std::uint8_t> file, st
         why = "no IEND";
         return std::nullopt;
     }
-    const std::size_t bpp = png.has_alpha ? 4 : 3;
-    const std::size_t stride = std::size_t{png.width} * bpp;
+    const std::size_t stride = std::size_t{png.width} * 4;
     const std::size_t raw_size = (stride + 1) * png.height;
     std::vector<std::uint8_t> raw(raw_size + 1);  // one spare byte shows a stream that is too long
     uLongf raw_length = static_cast<uLongf>(raw.size());
@@ -110,16 +104,16 @@ inline std::optional<DecodedPng> read_png(std::span<const std::uint8_t> file, st
         why = "the image data does not inflate to exactly the picture's rows";
         return std::nullopt;
     }
-    std::vector<std::uint8_t> samples(stride * png.height);
+    png.rgba.resize(stride * png.height);
     for (std::uint32_t y = 0; y < png.height; ++y) {
         const std::uint8_t filter = raw[y * (stride + 1)];
         const std::uint8_t* in = &raw[y * (stride + 1) + 1];
-        std::uint8_t* out = &samples[y * stride];
+        std::uint8_t* out = &png.rgba[y * stride];
         const std::uint8_t* up = y > 0 ? out - stride : nullptr;
         for (std::size_t i = 0; i < stride; ++i) {
-            const int a = i >= bpp ? out[i - bpp] : 0;
+            const int a = i >= 4 ? out[i - 4] : 0;
             const int b = up != nullptr ? up[i] : 0;
-            const int c = (i >= bpp && up != nullptr) ? up[i - bpp] : 0;
+            const int c = (i >= 4 && up != nullptr) ? up[i - 4] : 0;
             int predictor = 0;
             switch (filter) {
                 case 0:
@@ -146,14 +140,6 @@ inline std::optional<DecodedPng> read_png(std::span<const std::uint8_t> file, st
                     return std::nullopt;
             }
             out[i] = static_cast<std::uint8_t>(in[i] + predictor);
-        }
-    }
-    const std::size_t pixels = std::size_t{png.width} * png.height;
-    png.rgba.resize(pixels * 4);
-    for (std::size_t i = 0; i < pixels; ++i) {
-        std::copy_n(&samples[i * bpp], bpp, &png.rgba[i * 4]);
-        if (bpp == 3) {
-            png.rgba[i * 4 + 3] = 255;
         }
     }
     return png;

@@ -17,9 +17,7 @@ import time
 import zlib
 
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
-# 8 bits, RGB (opaque pictures) or RGBA, deflate, adaptive filters, no
-# interlace; the bytes a pixel of each.
-PNG_HEADERS = {b"\x08\x02\x00\x00\x00": 3, b"\x08\x06\x00\x00\x00": 4}
+RGBA8_HEADER = b"\x08\x06\x00\x00\x00"  # 8 bits, RGBA, deflate, adaptive filters, no interlace
 
 
 def encode(text):
@@ -28,8 +26,7 @@ def encode(text):
 
 
 def png_rows(data):
-    """(width, height, the filtered rows, bytes a pixel) of a whole 8-bit RGB
-    or RGBA PNG.
+    """(width, height, the filtered rows) of a whole 8-bit RGBA PNG.
 
     Every chunk's length and CRC is checked, IEND must end the file and the
     image data must hold every row; otherwise ValueError says what is wrong.
@@ -55,23 +52,21 @@ def png_rows(data):
         raise ValueError("no IHDR or no final IEND")
     width = int.from_bytes(header[0:4], "big")
     height = int.from_bytes(header[4:8], "big")
-    channels = PNG_HEADERS.get(bytes(header[8:13]))
-    if channels is None:
-        raise ValueError("not 8-bit RGB or RGBA without interlace")
+    if header[8:13] != RGBA8_HEADER:
+        raise ValueError("not 8-bit RGBA without interlace")
     try:
         rows = zlib.decompress(idat)
     except zlib.error as error:
         raise ValueError("image data: %s" % error) from None
-    if len(rows) != height * (1 + channels * width):
+    if len(rows) != height * (1 + 4 * width):
         raise ValueError("the image data does not hold every row")
-    return width, height, rows, channels
+    return width, height, rows
 
 
 def png_size(data):
-    """The (width, height) of a whole 8-bit RGB or RGBA PNG, or a text saying
-    what is wrong."""
+    """The (width, height) of a whole 8-bit RGBA PNG, or a text saying what is wrong."""
     try:
-        width, height, _, _ = png_rows(data)
+        width, height, _ = png_rows(data)
     except ValueError as error:
         return str(error)
     return (width, height)

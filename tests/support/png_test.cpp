@@ -33,27 +33,12 @@ class Random {
     std::uint64_t state_;
 };
 
-enum class Pattern {
-    kRandom,
-    kOpaqueRandom,
-    kFlat,
-    kGradient,
-    kAlpha,
-    kSignEdges,
-    kLastPixelTranslucent,
-    kMiddlePixelTransparent
-};
+enum class Pattern { kRandom, kFlat, kGradient, kAlpha, kSignEdges };
 
 std::string pattern_name(Pattern pattern) {
     switch (pattern) {
         case Pattern::kRandom:
             return "random";
-        case Pattern::kOpaqueRandom:
-            return "opaque random";
-        case Pattern::kLastPixelTranslucent:
-            return "last pixel translucent";
-        case Pattern::kMiddlePixelTransparent:
-            return "middle pixel transparent";
         case Pattern::kFlat:
             return "flat";
         case Pattern::kGradient:
@@ -101,24 +86,8 @@ Bytes make_picture(std::uint32_t width, std::uint32_t height, Pattern pattern) {
                         p[i] = kEdges[random.next() % std::size(kEdges)];
                     }
                     break;
-                case Pattern::kOpaqueRandom:
-                case Pattern::kLastPixelTranslucent:
-                case Pattern::kMiddlePixelTransparent:
-                    for (int i = 0; i < 3; ++i) {
-                        p[i] = kEdges[random.next() % std::size(kEdges)];
-                    }
-                    p[3] = 255;
-                    break;
             }
         }
-    }
-    // One pixel that is not opaque decides the file's colour type wherever it
-    // is: at the end, after the last whole block that the opacity scan reads,
-    // or in the middle of one.
-    if (pattern == Pattern::kLastPixelTranslucent) {
-        rgba.back() = 254;
-    } else if (pattern == Pattern::kMiddlePixelTransparent) {
-        rgba[rgba.size() / 8 * 4 + 3] = 0;
     }
     return rgba;
 }
@@ -202,14 +171,8 @@ struct Size {
 TEST(EncodePng, DecodesToTheSamePixels) {
     const Size sizes[] = {{1, 1},    {3, 2},   {5, 7},   {1, 37},   {37, 1},
                           {4097, 3}, {17, 16}, {64, 65}, {700, 800}};
-    const Pattern patterns[] = {Pattern::kRandom,
-                                Pattern::kOpaqueRandom,
-                                Pattern::kFlat,
-                                Pattern::kGradient,
-                                Pattern::kAlpha,
-                                Pattern::kSignEdges,
-                                Pattern::kLastPixelTranslucent,
-                                Pattern::kMiddlePixelTransparent};
+    const Pattern patterns[] = {Pattern::kRandom, Pattern::kFlat, Pattern::kGradient,
+                                Pattern::kAlpha, Pattern::kSignEdges};
     for (const Size size : sizes) {
         for (const Pattern pattern : patterns) {
             SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + " " +
@@ -222,15 +185,6 @@ TEST(EncodePng, DecodesToTheSamePixels) {
             EXPECT_EQ(decoded.width, size.width);
             EXPECT_EQ(decoded.height, size.height);
             EXPECT_TRUE(decoded.rgba == rgba) << "pixels differ";
-            // RGB (colour type 2) exactly when every pixel is opaque.
-            bool opaque = true;
-            for (std::size_t i = 3; i < rgba.size(); i += 4) {
-                opaque = opaque && rgba[i] == 255;
-            }
-            const std::vector<Chunk> chunks = chunks_of(*png);
-            ASSERT_FALSE(chunks.empty());
-            ASSERT_EQ(chunks.front().data.size(), 13u);
-            EXPECT_EQ(chunks.front().data[9], opaque ? 2 : 6);
         }
     }
 }
@@ -357,8 +311,8 @@ std::uint8_t paeth(int a, int b, int c) {
     return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : (pb <= pc ? b : c));
 }
 
-std::vector<FilterCase> filter_cases(std::size_t bpp) {
-    const std::size_t kStride = bpp * 23;
+std::vector<FilterCase> filter_cases() {
+    constexpr std::size_t kStride = 4 * 23;
     Random random(11);
     Bytes noise(kStride);
     for (std::uint8_t& b : noise) {
@@ -366,14 +320,14 @@ std::vector<FilterCase> filter_cases(std::size_t bpp) {
     }
     Bytes average(kStride), paeth_row(kStride), ramp(kStride), small(kStride);
     for (std::size_t i = 0; i < kStride; ++i) {
-        const int a = i < bpp ? 0 : average[i - bpp];
+        const int a = i < 4 ? 0 : average[i - 4];
         average[i] = static_cast<std::uint8_t>((a + noise[i]) >> 1);
         // Far from the row above in the first pixel, so the predictor does not
         // settle on the upper neighbour for the whole row.
-        paeth_row[i] = i < bpp ? static_cast<std::uint8_t>(noise[i] + 128)
-                               : paeth(paeth_row[i - bpp], noise[i], noise[i - bpp]);
-        small[i] = static_cast<std::uint8_t>(i / bpp % 2 * 2);
-        ramp[i] = static_cast<std::uint8_t>(i / bpp * 3);
+        paeth_row[i] = i < 4 ? static_cast<std::uint8_t>(noise[i] + 128)
+                             : paeth(paeth_row[i - 4], noise[i], noise[i - 4]);
+        small[i] = static_cast<std::uint8_t>(i / 4 % 2 * 2);
+        ramp[i] = static_cast<std::uint8_t>(i / 4 * 3);
     }
     return {
         {"zero rows tie, and the first filter wins", Bytes(kStride, 0), Bytes(kStride, 0),
@@ -388,25 +342,20 @@ std::vector<FilterCase> filter_cases(std::size_t bpp) {
 }
 
 using FilterRow = void (*)(std::span<const std::uint8_t>, std::span<const std::uint8_t>,
-                           std::span<std::uint8_t>, std::size_t);
+                           std::span<std::uint8_t>);
 
 TEST(PngFilter, PicksTheFilterWithTheSmallestSignedSum) {
     const std::pair<const char*, FilterRow> implementations[] = {
         {"fast", png_filter::filter_row}, {"portable", png_filter::filter_row_portable}};
     for (const auto& [implementation, filter_row] : implementations) {
-        for (const std::size_t bpp : {std::size_t{3}, std::size_t{4}}) {
-            for (const FilterCase& c : filter_cases(bpp)) {
-                SCOPED_TRACE(std::string(implementation) + ", " + std::to_string(bpp) +
-                             " bytes a pixel: " + c.name);
-                Bytes out(c.cur.size() + 1);
-                filter_row(c.prev, c.cur, out, bpp);
-                EXPECT_EQ(out[0], static_cast<std::uint8_t>(c.expected));
-                if (c.expected != png_filter::FilterType::kNone &&
-                    c.expected != png_filter::FilterType::kSub) {
-                    EXPECT_THAT(
-                        Bytes(out.begin() + 1 + static_cast<std::ptrdiff_t>(bpp), out.end()),
-                        testing::Each(0));
-                }
+        for (const FilterCase& c : filter_cases()) {
+            SCOPED_TRACE(std::string(implementation) + ": " + c.name);
+            Bytes out(c.cur.size() + 1);
+            filter_row(c.prev, c.cur, out);
+            EXPECT_EQ(out[0], static_cast<std::uint8_t>(c.expected));
+            if (c.expected != png_filter::FilterType::kNone &&
+                c.expected != png_filter::FilterType::kSub) {
+                EXPECT_THAT(Bytes(out.begin() + 5, out.end()), testing::Each(0));
             }
         }
     }
@@ -417,24 +366,21 @@ TEST(PngFilter, PicksTheFilterWithTheSmallestSignedSum) {
 TEST(PngFilter, FastFilterMatchesThePortableOne) {
     Random random(3);
     constexpr std::uint8_t kValues[] = {0, 1, 2, 126, 127, 128, 129, 254, 255};
-    for (const std::size_t bpp : {std::size_t{3}, std::size_t{4}}) {
-        for (std::size_t stride = bpp; stride <= bpp * 40; stride += bpp) {
-            for (int round = 0; round < 40; ++round) {
-                Bytes prev(stride), cur(stride);
-                const bool edges = round % 2 == 0;
-                for (std::size_t i = 0; i < stride; ++i) {
-                    prev[i] = edges ? kValues[random.next() % std::size(kValues)] : random.byte();
-                    cur[i] = edges ? kValues[random.next() % std::size(kValues)] : random.byte();
-                    if (round % 5 == 1 && i % 3 == 0) {
-                        cur[i] = prev[i];
-                    }
+    for (std::size_t stride = 4; stride <= 4 * 40; stride += 4) {
+        for (int round = 0; round < 40; ++round) {
+            Bytes prev(stride), cur(stride);
+            const bool edges = round % 2 == 0;
+            for (std::size_t i = 0; i < stride; ++i) {
+                prev[i] = edges ? kValues[random.next() % std::size(kValues)] : random.byte();
+                cur[i] = edges ? kValues[random.next() % std::size(kValues)] : random.byte();
+                if (round % 5 == 1 && i % 3 == 0) {
+                    cur[i] = prev[i];
                 }
-                Bytes fast(stride + 1), portable(stride + 1);
-                png_filter::filter_row(prev, cur, fast, bpp);
-                png_filter::filter_row_portable(prev, cur, portable, bpp);
-                ASSERT_EQ(fast, portable)
-                    << bpp << " bytes a pixel, stride " << stride << " round " << round;
             }
+            Bytes fast(stride + 1), portable(stride + 1);
+            png_filter::filter_row(prev, cur, fast);
+            png_filter::filter_row_portable(prev, cur, portable);
+            ASSERT_EQ(fast, portable) << "stride " << stride << " round " << round;
         }
     }
 }

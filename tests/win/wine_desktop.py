@@ -162,44 +162,38 @@ def paeth(a, b, c):
 
 
 def decode_png(path):
-    """Returns (width, height, rgba bytes) of an 8-bit RGB or RGBA PNG, checking
-    every chunk (an RGB file's pixels come back with alpha 255)."""
+    """Returns (width, height, rgba bytes) of an 8-bit RGBA PNG, checking every chunk."""
     with open(path, "rb") as handle:
         data = handle.read()
     try:
-        width, height, raw, bpp = png_rows(data)
+        width, height, raw = png_rows(data)
     except ValueError as problem:
         raise Failure(f"{path}: {problem}") from None
-    stride = width * bpp
+    stride = width * 4
     pixels = bytearray(height * stride)
     previous = bytearray(stride)
     for y in range(height):
         kind = raw[y * (stride + 1)]
         line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
         if kind == 1:
-            for i in range(bpp, stride):
-                line[i] = (line[i] + line[i - bpp]) & 0xFF
+            for i in range(4, stride):
+                line[i] = (line[i] + line[i - 4]) & 0xFF
         elif kind == 2:
             for i in range(stride):
                 line[i] = (line[i] + previous[i]) & 0xFF
         elif kind == 3:
             for i in range(stride):
-                left = line[i - bpp] if i >= bpp else 0
+                left = line[i - 4] if i >= 4 else 0
                 line[i] = (line[i] + ((left + previous[i]) >> 1)) & 0xFF
         elif kind == 4:
             for i in range(stride):
-                left = line[i - bpp] if i >= bpp else 0
-                up_left = previous[i - bpp] if i >= bpp else 0
+                left = line[i - 4] if i >= 4 else 0
+                up_left = previous[i - 4] if i >= 4 else 0
                 line[i] = (line[i] + paeth(left, previous[i], up_left)) & 0xFF
         elif kind != 0:
             raise Failure(f"{path}: row {y} has filter type {kind}")
         pixels[y * stride:(y + 1) * stride] = line
         previous = line
-    if bpp == 3:
-        rgba = bytearray(b"\xff" * (width * height * 4))
-        for channel in range(3):
-            rgba[channel::4] = pixels[channel::3]
-        pixels = rgba
     return width, height, bytes(pixels)
 
 

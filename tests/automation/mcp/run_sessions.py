@@ -25,7 +25,7 @@ A session file is JSON: {"cases": [case, ...]}. A case holds
   "files"    optional: every file the private folder holds once the program
              has ended (the scripted desktop and the settings folder aside),
              by path relative to it, each mapped to {} or to what it must be:
-             {"png": [width, height]} a whole 8-bit RGB or RGBA PNG of that size;
+             {"png": [width, height]} a whole 8-bit RGBA PNG of that size;
              {"fake_mp4": frames} the fake encoder's finished stand-in file
              with that many frames (true: any number). A leftover
              "<name>.vantle-tmp" therefore fails the case.
