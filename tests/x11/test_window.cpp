@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "intern_atom.h"
+
 namespace {
 
 struct Options {
@@ -128,13 +130,7 @@ void put_pixels(xcb_connection_t* c, xcb_drawable_t target, xcb_gcontext_t gc, s
     }
 }
 
-xcb_atom_t intern(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = r != nullptr ? r->atom : 0;
-    std::free(r);
-    return atom;
-}
+using vantle::x11_testing::intern;
 
 }  // namespace
 

@@ -20,18 +20,14 @@
 #include <thread>
 #include <vector>
 
+#include "intern_atom.h"
+
 namespace {
 
 constexpr std::uint16_t kWidth = 40;
 constexpr std::uint16_t kHeight = 30;
 
-xcb_atom_t intern(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = r != nullptr ? r->atom : 0;
-    std::free(r);
-    return atom;
-}
+using vantle::x11_testing::intern;
 
 std::vector<std::uint32_t> root_words(xcb_connection_t* c, xcb_window_t root, xcb_atom_t name) {
     std::vector<std::uint32_t> out;

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <thread>
 
+#include "x11/intern_atom.h"
 #include "x11/process_output.h"
 
 namespace vantle::x11 {
@@ -28,13 +29,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-xcb_atom_t intern(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = r != nullptr ? r->atom : 0;
-    std::free(r);
-    return atom;
-}
+using vantle::x11_testing::intern;
 
 std::optional<std::uint32_t> root_word(xcb_connection_t* c, xcb_window_t w, const char* name) {
     xcb_get_property_reply_t* r = xcb_get_property_reply(

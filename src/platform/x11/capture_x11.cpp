@@ -718,10 +718,16 @@ void RedirectedWindow::mark_grown(std::uint16_t old_width, std::uint16_t old_hei
     maybe_unpainted_ = true;
 }
 
-Result<XPixels> RedirectedWindow::read() {
-    const xcb_pixmap_t pixmap = xcb_generate_id(x_->conn());
+namespace {
+
+// Names the window's off-screen pixmap as it is now for one read, hands it and
+// its size to `read`, and frees the name whatever `read` returns.
+template <typename Out>
+Out read_window_pixmap(XcbSession& x, xcb_window_t window,
+                       const std::function<Out(xcb_pixmap_t, std::uint16_t, std::uint16_t)>& read) {
+    const xcb_pixmap_t pixmap = xcb_generate_id(x.conn());
     const Reply<xcb_generic_error_t> error(xcb_request_check(
-        x_->conn(), xcb_composite_name_window_pixmap_checked(x_->conn(), window_, pixmap)));
+        x.conn(), xcb_composite_name_window_pixmap_checked(x.conn(), window, pixmap)));
     if (error) {
         if (error->error_code == XCB_MATCH) {
             return std::unexpected(Error("the window is not shown (minimized or unmapped)"));
@@ -729,38 +735,34 @@ Result<XPixels> RedirectedWindow::read() {
         return std::unexpected(x_error(*error, "reading the window's pixmap"));
     }
     const Reply<xcb_get_geometry_reply_t> geometry(
-        xcb_get_geometry_reply(x_->conn(), xcb_get_geometry(x_->conn(), pixmap), nullptr));
-    Result<XPixels> pixels =
-        geometry ? get_image(*x_, pixmap, 0, 0, geometry->width, geometry->height)
-                 : Result<XPixels>(std::unexpected(Error("the window's pixmap has no size")));
-    xcb_free_pixmap(x_->conn(), pixmap);
-    return pixels;
+        xcb_get_geometry_reply(x.conn(), xcb_get_geometry(x.conn(), pixmap), nullptr));
+    Out out = geometry ? read(pixmap, geometry->width, geometry->height)
+                       : Out(std::unexpected(Error("the window's pixmap has no size")));
+    xcb_free_pixmap(x.conn(), pixmap);
+    return out;
+}
+
+}  // namespace
+
+Result<XPixels> RedirectedWindow::read() {
+    return read_window_pixmap<Result<XPixels>>(
+        *x_, window_, [&](xcb_pixmap_t pixmap, std::uint16_t width, std::uint16_t height) {
+            return get_image(*x_, pixmap, 0, 0, width, height);
+        });
 }
 
 Status RedirectedWindow::read_part(
     RootCopier& copier, const std::function<PicturePart(std::uint32_t, std::uint32_t)>& pick,
     const std::function<void(const std::uint8_t*, const PicturePart&)>& use) {
-    const xcb_pixmap_t pixmap = xcb_generate_id(x_->conn());
-    const Reply<xcb_generic_error_t> error(xcb_request_check(
-        x_->conn(), xcb_composite_name_window_pixmap_checked(x_->conn(), window_, pixmap)));
-    if (error) {
-        if (error->error_code == XCB_MATCH) {
-            return std::unexpected(Error("the window is not shown (minimized or unmapped)"));
-        }
-        return std::unexpected(x_error(*error, "reading the window's pixmap"));
-    }
-    const Reply<xcb_get_geometry_reply_t> geometry(
-        xcb_get_geometry_reply(x_->conn(), xcb_get_geometry(x_->conn(), pixmap), nullptr));
-    Status read = {};
-    if (!geometry) {
-        read = std::unexpected(Error("the window's pixmap has no size"));
-    } else if (const PicturePart part = pick(geometry->width, geometry->height);
-               part.width > 0 && part.height > 0) {
-        read = copier.read_drawable(pixmap, part.left, part.top, part.width, part.height,
-                                    [&](const std::uint8_t* bgrx) { use(bgrx, part); });
-    }
-    xcb_free_pixmap(x_->conn(), pixmap);
-    return read;
+    return read_window_pixmap<Status>(
+        *x_, window_, [&](xcb_pixmap_t pixmap, std::uint16_t width, std::uint16_t height) {
+            const PicturePart part = pick(width, height);
+            if (part.width == 0 || part.height == 0) {
+                return Status{};
+            }
+            return copier.read_drawable(pixmap, part.left, part.top, part.width, part.height,
+                                        [&](const std::uint8_t* bgrx) { use(bgrx, part); });
+        });
 }
 
 Status draw_pointer(XcbSession& x, RgbaImage& picture, std::int32_t origin_x,
