@@ -63,9 +63,9 @@ class Canvas {
     std::vector<std::uint8_t> pixels_;
 };
 
-std::string one_decimal(double value) {
+std::string with_decimals(double value, int digits) {
     char text[32];
-    (void)std::snprintf(text, sizeof text, "%.1f", value);
+    (void)std::snprintf(text, sizeof text, "%.*f", digits, value);
     return text;
 }
 
@@ -84,13 +84,11 @@ std::optional<std::string> lag_warning(const RecordLag& lag, std::uint64_t frame
     std::string text = "the recording fell behind: " + std::to_string(lag.late_ticks) + " of the " +
                        std::to_string(lag.ticks) + " frames after its first second (" +
                        std::to_string(share) + "%) were taken late, by up to " +
-                       one_decimal(std::chrono::duration<double>(lag.worst).count()) + " s; its " +
-                       one_decimal(video) + " s of video took " + one_decimal(real) +
-                       " s to record";
+                       with_decimals(std::chrono::duration<double>(lag.worst).count(), 1) +
+                       " s; its " + with_decimals(video, 1) + " s of video took " +
+                       with_decimals(real, 1) + " s to record";
     if (real >= video * 1.01) {
-        char speed[32];
-        (void)std::snprintf(speed, sizeof speed, "%.2f", real / video);
-        text += std::string(", so it plays ") + speed + " times as fast as it happened";
+        text += ", so it plays " + with_decimals(real / video, 2) + " times as fast as it happened";
     }
     return text;
 }

@@ -781,27 +781,20 @@ Status draw_pointer(XcbSession& x, Frame& frame, std::int32_t origin_x, std::int
 
 PlacedPixels cut_to_listed(XPixels pixels, std::int32_t frame_x, std::int32_t frame_y,
                            const Region& listed) {
-    const std::int64_t dx = std::int64_t{listed.x} - frame_x;
-    const std::int64_t dy = std::int64_t{listed.y} - frame_y;
-    const std::int64_t left = std::clamp<std::int64_t>(dx, 0, pixels.width);
-    const std::int64_t top = std::clamp<std::int64_t>(dy, 0, pixels.height);
-    const std::int64_t right = std::clamp<std::int64_t>(dx + listed.width, 0, pixels.width);
-    const std::int64_t bottom = std::clamp<std::int64_t>(dy + listed.height, 0, pixels.height);
-    if (right <= left || bottom <= top ||
-        (left == 0 && top == 0 && right == pixels.width && bottom == pixels.height)) {
+    const PicturePart part = listed_part(pixels.width, pixels.height, frame_x, frame_y, listed);
+    if (part.width == pixels.width && part.height == pixels.height) {
         return {std::move(pixels), frame_x, frame_y};
     }
-    XPixels cut{
-        static_cast<std::uint32_t>(right - left), static_cast<std::uint32_t>(bottom - top), {}};
+    XPixels cut{part.width, part.height, {}};
     const std::size_t row = std::size_t{cut.width} * 4;
     cut.bgrx.resize(row * cut.height);
     for (std::uint32_t y = 0; y < cut.height; ++y) {
-        const std::size_t from =
-            (static_cast<std::size_t>(top + y) * pixels.width + static_cast<std::size_t>(left)) * 4;
+        const std::size_t from = ((static_cast<std::size_t>(part.top) + y) * pixels.width +
+                                  static_cast<std::size_t>(part.left)) *
+                                 4;
         std::memcpy(cut.bgrx.data() + row * y, pixels.bgrx.data() + from, row);
     }
-    return {std::move(cut), static_cast<std::int32_t>(frame_x + left),
-            static_cast<std::int32_t>(frame_y + top)};
+    return {std::move(cut), part.x, part.y};
 }
 
 PicturePart listed_part(std::uint32_t width, std::uint32_t height, std::int32_t frame_x,
